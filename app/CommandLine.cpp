@@ -1,0 +1,46 @@
+#include "app/CommandLine.h"
+
+TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
+  TCommandLine cl;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    auto value = [&](const std::string &name, std::string &out) {
+      const std::string prefix = name + "=";
+      if (a.rfind(prefix, 0) == 0) {
+        out = a.substr(prefix.size());
+      } else if (i + 1 < args.size()) {
+        out = args[++i];
+      } else {
+        cl.Error = "option '" + name + "' needs a value";
+        return;
+      }
+      if (out.empty()) cl.Error = "option '" + name + "' needs a value";
+    };
+    if (a == "-h" || a == "--help") {
+      cl.Help = true;
+    } else if (a == "-V" || a == "--version") {
+      cl.Version = true;
+    } else if (a == "--screenshot" || a.rfind("--screenshot=", 0) == 0) {
+      value("--screenshot", cl.Screenshot);
+    } else if (a.rfind("-", 0) == 0) {
+      cl.Error = "unknown option '" + a + "'";
+    } else {
+      cl.Error = "unexpected argument '" + a + "'";
+    }
+    if (!cl.Error.empty()) break;
+  }
+  return cl;
+}
+
+std::string UsageText(const std::string &program) {
+  return "Usage: " + program + " [OPTION]...\n"
+         "Shows measured values sent by a microcontroller over a serial port on analog meters.\n"
+         "\n"
+         "Options:\n"
+         "  --screenshot FILE  start, write a PNG picture of the main window to FILE and exit\n"
+         "                     (works without a display)\n"
+         "  -h, --help         show this help and exit\n"
+         "  -V, --version      show the version and exit\n"
+         "\n"
+         "Exit status: 0 on success, 1 when the program failed, 2 for a bad command line.\n";
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The program's command line, parsed before any window exists so that --help and --version work
+// without a display.
+#include <string>
+#include <vector>
+
+struct TCommandLine {
+  bool Help = false;
+  bool Version = false;
+  std::string Screenshot; // PNG file to write, empty when not asked for
+  std::string Error;      // set when the arguments are not understood
+};
+
+TCommandLine ParseCommandLine(const std::vector<std::string> &args);
+std::string UsageText(const std::string &program);

@@ -1,0 +1,75 @@
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include <QScreen>
+#include <QTimer>
+
+#include "app/CommandLine.h"
+#include "app/FormMain.h"
+#include "platform/Application.h"
+#include "platform/FormatSettings.h"
+#include "platform/Version.h"
+
+namespace {
+
+bool HasDisplay() {
+  const char *qpa = std::getenv("QT_QPA_PLATFORM");
+  if (qpa && *qpa) return true;
+  return (std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ||
+         (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"));
+}
+
+int WriteScreenshot(TFormMain &form, const std::string &file) {
+  form.show();
+  // Let the window lay itself out and paint once before it is grabbed.
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  const QPixmap shot = form.grab();
+  if (shot.isNull() || !shot.save(QString::fromStdString(file), "PNG")) {
+    std::cerr << "telmora: cannot write the screenshot to '" << file
+              << "': check that the folder exists and is writable\n";
+    return 1;
+  }
+  std::cout << "telmora: screenshot written to " << file << " (" << shot.width() << " x " << shot.height()
+            << ")\n";
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::setlocale(LC_ALL, "");
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const TCommandLine cl = ParseCommandLine(args);
+  if (!cl.Error.empty()) {
+    std::cerr << "telmora: " << cl.Error << "\nTry 'telmora --help' for more information.\n";
+    return 2;
+  }
+  if (cl.Help) {
+    std::cout << UsageText("telmora");
+    return 0;
+  }
+  if (cl.Version) {
+    std::cout << "telmora " << TELMORA_VERSION << "\n";
+    return 0;
+  }
+  // A screenshot needs no screen: without one the offscreen platform draws the window.
+  if (!cl.Screenshot.empty() && !HasDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (cl.Screenshot.empty() && !HasDisplay()) {
+    std::cerr << "telmora: no display found (DISPLAY and WAYLAND_DISPLAY are unset).\n"
+                 "Start it inside a desktop session, under Xvfb (xvfb-run telmora), or use "
+                 "--screenshot FILE.\n";
+    return 1;
+  }
+
+  TApplication app(argc, argv);
+  QCoreApplication::setApplicationName("Telmora");
+  QCoreApplication::setApplicationVersion(TELMORA_VERSION);
+  FormatSettings() = TFormatSettings::FromProcessLocale();
+
+  TFormMain form;
+  if (!cl.Screenshot.empty()) return WriteScreenshot(form, cl.Screenshot);
+  form.show();
+  return app.exec();
+}
