@@ -1,0 +1,85 @@
+#include "platform/Application.h"
+
+#include "platform/GuiThread.h"
+
+#include <QMessageBox>
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+std::mutex SinkMutex;
+TExceptionSink Sink;
+
+TExceptionSink CurrentSink() {
+  std::lock_guard lock(SinkMutex);
+  return Sink;
+}
+
+void ShowInMessageBox(const std::string &message) {
+  // Widgets need a QApplication; without one the message goes to the standard error.
+  if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), QString::fromUtf8(message),
+                  QMessageBox::Ok, QApplication::activeWindow());
+  // Messages quote received data such as "#8M25.5<": never read them as rich text.
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+} // namespace
+
+TExceptionSink SetExceptionSink(TExceptionSink sink) {
+  std::lock_guard lock(SinkMutex);
+  std::swap(Sink, sink);
+  return sink;
+}
+
+void ShowExceptionMessage(const std::string &message) {
+  try {
+    if (!IsGuiThread()) {
+      Synchronize([&] { ShowExceptionMessage(message); });
+      return;
+    }
+    if (TExceptionSink sink = CurrentSink())
+      sink(message);
+    else
+      ShowInMessageBox(message);
+  } catch (...) {
+    // The display is the last stop for an error; if it fails itself, keep the message visible.
+    std::fprintf(stderr, "%s\n", message.c_str());
+  }
+}
+
+void ShowException(const std::exception &e) { ShowExceptionMessage(e.what()); }
+
+void ShowCurrentException() {
+  if (!std::current_exception())
+    return;
+  try {
+    throw;
+  } catch (const std::exception &e) {
+    ShowException(e);
+  } catch (...) {
+    ShowExceptionMessage(UnknownExceptionMessage);
+  }
+}
+
+bool RunGuarded(const std::function<void()> &call) {
+  try {
+    call();
+    return true;
+  } catch (...) {
+    ShowCurrentException();
+  }
+  return false;
+}
+
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject *receiver, QEvent *event) {
+  return DeliverGuarded([&] { return QApplication::notify(receiver, event); });
+}

@@ -1,0 +1,224 @@
+#include "platform/GuiThread.h"
+
+#include <QCoreApplication>
+#include <QObject>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+
+#include <unistd.h>
+
+namespace {
+
+// One queued call; it lives on the waiting worker's stack, which blocks until Done.
+struct TQueuedCall {
+  const std::function<void()> *Call = nullptr;
+  std::exception_ptr Error;
+  bool Done = false;
+  std::condition_variable DoneChanged;
+};
+
+class THandOffHub;
+
+struct THandOffState {
+  std::mutex Mutex;
+  std::deque<TQueuedCall *> Queue;
+  // Woken when a call is queued or a worker ends: JoinServing waits on it.
+  std::condition_variable GuiWake;
+  // The object on the GUI thread that wake events are posted to; null while no application exists.
+  THandOffHub *Hub = nullptr;
+  bool HasGuiThread = false;
+  std::thread::id GuiThread;
+};
+
+// Never destroyed: a worker may still be finishing while static objects are torn down.
+THandOffState &State() {
+  static THandOffState *state = new THandOffState;
+  return *state;
+}
+
+class THandOffHub final : public QObject {
+public:
+  using QObject::QObject;
+  ~THandOffHub() override {
+    THandOffState &s = State();
+    std::lock_guard lock(s.Mutex);
+    if (s.Hub == this)
+      s.Hub = nullptr;
+  }
+
+protected:
+  bool event(QEvent *e) override {
+    if (e->type() != SynchronizeEventType())
+      return QObject::event(e);
+    CheckSynchronize();
+    return true;
+  }
+};
+
+// Posts a wake event; the caller holds the state's mutex, which keeps the hub alive meanwhile.
+void PostWakeLocked(THandOffState &s) {
+  if (s.Hub)
+    QCoreApplication::postEvent(s.Hub, new QEvent(SynchronizeEventType()));
+}
+
+// Runs inside every QCoreApplication constructor (or at once if one exists already), on the
+// thread that becomes the GUI thread. The hub is a child of the application and dies with it.
+void CreateHub() {
+  auto *hub = new THandOffHub(QCoreApplication::instance());
+  THandOffState &s = State();
+  std::lock_guard lock(s.Mutex);
+  s.Hub = hub;
+  s.GuiThread = std::this_thread::get_id();
+  s.HasGuiThread = true;
+  // Calls queued before the application existed never posted a wake.
+  if (!s.Queue.empty())
+    PostWakeLocked(s);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(CreateHub)
+
+QEvent::Type SynchronizeEventType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+bool IsGuiThread() {
+  THandOffState &s = State();
+  {
+    std::lock_guard lock(s.Mutex);
+    if (s.HasGuiThread)
+      return s.GuiThread == std::this_thread::get_id();
+  }
+  return gettid() == getpid();
+}
+
+void Synchronize(const std::function<void()> &call) {
+  if (IsGuiThread()) {
+    call();
+    return;
+  }
+  THandOffState &s = State();
+  TQueuedCall item;
+  item.Call = &call;
+  std::unique_lock lock(s.Mutex);
+  s.Queue.push_back(&item);
+  s.GuiWake.notify_all();
+  PostWakeLocked(s);
+  item.DoneChanged.wait(lock, [&] { return item.Done; });
+  if (item.Error)
+    std::rethrow_exception(item.Error);
+}
+
+bool CheckSynchronize() {
+  if (!IsGuiThread())
+    throw std::logic_error("CheckSynchronize called outside the GUI thread");
+  THandOffState &s = State();
+  // Calls are taken one at a time from the shared queue, so that a call which waits for another
+  // worker (JoinServing) still finds that worker's call queued. Only the calls present on entry
+  // are run: workers re-queueing quickly cannot keep the GUI thread here.
+  std::size_t budget;
+  {
+    std::lock_guard lock(s.Mutex);
+    budget = s.Queue.size();
+  }
+  bool ran = false;
+  for (; budget > 0; --budget) {
+    TQueuedCall *item;
+    {
+      std::lock_guard lock(s.Mutex);
+      if (s.Queue.empty())
+        break;
+      item = s.Queue.front();
+      s.Queue.pop_front();
+    }
+    std::exception_ptr error;
+    try {
+      (*item->Call)();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    ran = true;
+    std::lock_guard lock(s.Mutex);
+    item->Error = error;
+    item->Done = true;
+    // Notified under the lock: the item is gone as soon as its worker sees Done.
+    item->DoneChanged.notify_one();
+  }
+  return ran;
+}
+
+TWorkerThread::~TWorkerThread() { JoinServing(); }
+
+void TWorkerThread::Start(std::function<void()> body) {
+  THandOffState &s = State();
+  {
+    std::lock_guard lock(s.Mutex);
+    if (FStarted && !FFinished)
+      throw std::logic_error("TWorkerThread started while running");
+  }
+  if (FThread.joinable())
+    FThread.join(); // ended already; only its thread object is left
+  {
+    std::lock_guard lock(s.Mutex);
+    FStarted = true;
+    FFinished = false;
+    FFailure = nullptr;
+  }
+  try {
+    FThread = std::thread([this, body = std::move(body)] {
+      std::exception_ptr failure;
+      try {
+        body();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      THandOffState &st = State();
+      std::lock_guard lock(st.Mutex);
+      FFailure = failure;
+      FFinished = true;
+      st.GuiWake.notify_all();
+    });
+  } catch (...) {
+    std::lock_guard lock(s.Mutex);
+    FStarted = false;
+    throw;
+  }
+}
+
+bool TWorkerThread::Running() const {
+  std::lock_guard lock(State().Mutex);
+  return FStarted && !FFinished;
+}
+
+std::exception_ptr TWorkerThread::Failure() const {
+  std::lock_guard lock(State().Mutex);
+  return FFailure;
+}
+
+void TWorkerThread::JoinServing() {
+  if (!FThread.joinable())
+    return;
+  if (FThread.get_id() == std::this_thread::get_id())
+    throw std::logic_error("TWorkerThread joined from its own body");
+  if (IsGuiThread()) {
+    THandOffState &s = State();
+    for (;;) {
+      {
+        std::unique_lock lock(s.Mutex);
+        s.GuiWake.wait(lock, [&] { return FFinished || !s.Queue.empty(); });
+        // Calls of other workers left over now are served by their own wake events.
+        if (FFinished)
+          break;
+      }
+      CheckSynchronize();
+    }
+  }
+  FThread.join();
+  std::lock_guard lock(State().Mutex);
+  FStarted = false;
+}
