@@ -1,0 +1,195 @@
+// The window itself: construction, the main menu, page switching and sizes.
+#include "app/FormMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include "instruments/AnBase.h"
+
+int ComponentTag(const QObject *component) {
+  if (!component) return 0;
+  if (auto *g = qobject_cast<const TAnGraphicControl *>(component)) return g->Tag();
+  return component->property("tag").toInt();
+}
+
+void SetComponentTag(QObject *component, int tag) {
+  if (!component) return;
+  if (auto *g = qobject_cast<TAnGraphicControl *>(component))
+    g->SetTag(tag);
+  else
+    component->setProperty("tag", tag);
+}
+
+TFlatButton::TFlatButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent) {
+  setFlat(true);
+  setStyleSheet(QStringLiteral("QPushButton { border: 1px solid black; background: transparent; padding: 1px 4px; }"
+                               "QPushButton:hover { color: red; }"));
+}
+
+QFont TFormMain::DesignFont(const char *name, int height, TFontStyles style) {
+  TFont f;
+  f.SetName(name);
+  f.SetHeight(height);
+  f.SetStyle(style);
+  return f.ToQFont();
+}
+
+TFormMain::TFormMain(QWidget *parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("FormMain"));
+  setWindowTitle(QStringLiteral("    Telmora"));
+  setFont(DesignFont("MS Sans Serif", -13));
+  FontDialog1Font.SetName("MS Sans Serif");
+  FontDialog1Font.SetHeight(-13);
+
+  PageControl1 = new QTabWidget(this);
+  PageControl1->setObjectName(QStringLiteral("PageControl1"));
+  // Pages change only through the main menu: the tabs are never shown.
+  PageControl1->tabBar()->hide();
+  PageControl1->setDocumentMode(true);
+  setCentralWidget(PageControl1);
+
+  TabSheetShow = AddPage("TabSheetShow", "      Show      ");
+  TabSheetInstrumente = AddPage("TabSheetInstrumente", "       Instrumente       ");
+  TabSheetSchnittstelle = AddPage("TabSheetSchnittstelle", "Schnittstelle");
+  TabSheetTerminal = AddPage("TabSheetTerminal", "Terminal");
+  TabSheetOptionen = AddPage("TabSheetOptionen", "Optionen");
+  TabSheetHilfe = AddPage("TabSheetHilfe", "Hilfe");
+
+  BuildShowPage();
+  BuildInstrumentePage();
+  BuildSchnittstellePage();
+  BuildTerminalPage();
+  BuildOptionenPage();
+  BuildMenu();
+
+  // Connected only now, so that no show handler runs before every page exists.
+  PageControl1->setCurrentWidget(TabSheetShow);
+  connect(PageControl1, &QTabWidget::currentChanged, this, &TFormMain::PageChanged);
+  connect(qApp, &QApplication::focusChanged, this, &TFormMain::FocusChanged);
+
+  setMinimumSize(500, 500);
+  PlaceAtDesignSize();
+  FDesignGeometry = geometry();
+  FormCreate(this);
+}
+
+TFormMain::~TFormMain() {
+  // Pages are destroyed with the window; their focus changes must not reach a half-gone window.
+  disconnect(qApp, &QApplication::focusChanged, this, &TFormMain::FocusChanged);
+}
+
+QWidget *TFormMain::AddPage(const char *name, const char *caption) {
+  auto *page = new QWidget(PageControl1);
+  page->setObjectName(QString::fromLatin1(name));
+  page->setWindowTitle(QString::fromUtf8(caption));
+  PageControl1->addTab(page, QString::fromUtf8(caption));
+  return page;
+}
+
+void TFormMain::BuildMenu() {
+  QMenuBar *bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu1"));
+  auto name = [](QObject *o, const char *n) { o->setObjectName(QString::fromLatin1(n)); };
+
+  Datei1 = bar->addMenu(QStringLiteral("Datei"));
+  name(Datei1, "Datei1");
+  name(Datei1->menuAction(), "Datei1");
+  // No project file exists: the three items stay without action.
+  Projektladen1 = Datei1->addAction(QStringLiteral("Projekt laden"));
+  name(Projektladen1, "Projektladen1");
+  Projektspeichern1 = Datei1->addAction(QStringLiteral("Projekt speichern unter"));
+  name(Projektspeichern1, "Projektspeichern1");
+  Beenden1 = Datei1->addAction(QStringLiteral("Beenden"));
+  name(Beenden1, "Beenden1");
+
+  Show1 = bar->addMenu(QStringLiteral("Show"));
+  name(Show1, "Show1");
+  name(Show1->menuAction(), "Show1");
+  // Opening the Show menu also shows the Show page.
+  connect(Show1, &QMenu::aboutToShow, this, [this] { SetActivePage(TabSheetShow); });
+  ConnectSchnittstelle1 = Show1->addAction(QStringLiteral("Connect Schnittstelle"));
+  name(ConnectSchnittstelle1, "ConnectSchnittstelle1");
+  connect(ConnectSchnittstelle1, &QAction::triggered, this, [this] { ConnectSchnittstelle1Click(); });
+  DisconnectSchnittstelle1 = Show1->addAction(QStringLiteral("Disconnect Schnittstelle"));
+  name(DisconnectSchnittstelle1, "DisconnectSchnittstelle1");
+  connect(DisconnectSchnittstelle1, &QAction::triggered, this, [this] { DisconnectSchnittstelle1Click(); });
+
+  auto pageItem = [&](const char *objName, const char *caption, QWidget *page) {
+    QAction *a = bar->addAction(QString::fromUtf8(caption));
+    name(a, objName);
+    connect(a, &QAction::triggered, this, [this, page] { SetActivePage(page); });
+    return a;
+  };
+  ShowInstrumente1 = pageItem("ShowInstrumente1", "Instrumente", TabSheetInstrumente);
+  Schnittstelle1 = pageItem("Schnittstelle1", "Schnittstelle", TabSheetSchnittstelle);
+  Terminal1 = pageItem("Terminal1", "Terminal", TabSheetTerminal);
+  Optionen1 = pageItem("Optionen1", "Optionen", TabSheetOptionen);
+  Hilfe1 = pageItem("Hilfe1", "Hilfe", TabSheetHilfe);
+}
+
+QWidget *TFormMain::ActivePage() const { return PageControl1->currentWidget(); }
+
+void TFormMain::SetActivePage(QWidget *page) {
+  if (page && PageControl1->indexOf(page) >= 0) PageControl1->setCurrentWidget(page);
+}
+
+void TFormMain::PageChanged(int index) {
+  QWidget *page = PageControl1->widget(index);
+  if (page == TabSheetShow)
+    TabSheetShowShow(this);
+  else if (page == TabSheetInstrumente)
+    TabSheetInstrumenteShow(this);
+  else if (page == TabSheetTerminal)
+    TabSheetTerminalShow(this);
+}
+
+void TFormMain::FocusChanged(QWidget *old, QWidget *now) {
+  if (!old || !TabSheetInstrumente->isAncestorOf(old)) return;
+  if (now && TabSheetInstrumente->isAncestorOf(now)) return;
+  // Focus that goes away with the whole application is no exit from the page.
+  if (!now && !isActiveWindow()) return;
+  TabSheetInstrumenteExit(this);
+}
+
+QSize TFormMain::OuterSize() const { return frameGeometry().size(); }
+
+void TFormMain::SetOuterSize(int width, int height) {
+  const QSize frame = frameGeometry().size() - geometry().size();
+  resize(width - frame.width(), height - frame.height());
+}
+
+void TFormMain::FormCreate(TObject * /*Sender*/) {}
+
+void TFormMain::PlaceAtDesignSize() {
+  SetOuterSize(1139, 722);
+  if (QScreen *s = QGuiApplication::primaryScreen()) move(s->geometry().center() - QPoint(1139 / 2, 722 / 2));
+}
+
+void TFormMain::showEvent(QShowEvent *event) {
+  QMainWindow::showEvent(event);
+  if (FShownOnce) return;
+  FShownOnce = true;
+  // The frame is known only now: a window nobody has placed yet gets its design size again.
+  if (geometry() == FDesignGeometry) PlaceAtDesignSize();
+  FormShow(this);
+}
+
+void TFormMain::FormShow(TObject * /*Sender*/) {
+  // Leaving the Show page and entering it again runs its show handler at every start.
+  SetActivePage(TabSheetOptionen);
+  SetActivePage(TabSheetShow);
+}
+
+void TFormMain::ConnectSchnittstelle1Click() {
+  // Opens ComPort1 once the port component is part of the window.
+}
+
+void TFormMain::DisconnectSchnittstelle1Click() {
+  // Closes ComPort1 once the port component is part of the window.
+}

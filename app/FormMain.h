@@ -1,0 +1,191 @@
+#pragma once
+// The program's one window: six pages switched from the main menu, the meters on the Show page,
+// the instrument editor, the port page, the terminal page and the view options.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <QMainWindow>
+#include <QPushButton>
+#include <QString>
+
+#include "platform/Events.h"
+#include "platform/Font.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QTabWidget;
+class TAnGradient;
+class TAnVMeter;
+class TColorBox;
+class TNumEditField;
+
+// Integer tag of a component: the meters keep their own, other widgets carry it as the dynamic
+// property "tag" (0 when never set).
+int ComponentTag(const QObject *component);
+void SetComponentTag(QObject *component, int tag);
+
+// An editor field's 64-bit value as a meter's 32-bit range bound: beyond the float range it
+// saturates (infinities too, a meter cannot use them); NaN gives nothing.
+std::optional<float> FieldToFloat(double v);
+
+// The editor's flat instrument button (single-line frame, text red under the mouse). It is a
+// TObject so that the shared click handler receives it as Sender and reads its tag.
+class TFlatButton : public QPushButton, public TObject {
+  Q_OBJECT
+public:
+  explicit TFlatButton(const QString &caption, QWidget *parent = nullptr);
+  const char *ClassName() const override { return "TFlatButton"; }
+};
+
+class TFormMain : public QMainWindow, public TObject {
+  Q_OBJECT
+public:
+  explicit TFormMain(QWidget *parent = nullptr);
+  ~TFormMain() override;
+  const char *ClassName() const override { return "TFormMain"; }
+
+  // Looks a component up by its name among all of the window's descendants.
+  template <class T> T *FindComponent(const QString &name) const { return findChild<T *>(name); }
+
+  QWidget *ActivePage() const;
+  // Makes one of PageControl1's pages current; its show handler runs when the page changes.
+  void SetActivePage(QWidget *page);
+
+  // Outer size (frame included) and its setter, which keeps the window's position.
+  QSize OuterSize() const;
+  void SetOuterSize(int width, int height);
+
+  // The stored texts of the Schnittstelle page, CR LF line breaks included.
+  std::string SchnittstelleText() const;
+  std::string ProtokollText() const;
+  // Name of the port the terminal page shows.
+  std::string PortName() const;
+
+  // Handlers (Sender first, as every event of the program).
+  void FormCreate(TObject *Sender);
+  void FormShow(TObject *Sender);
+  void TabSheetShowShow(TObject *Sender);
+  void TabSheetInstrumenteShow(TObject *Sender);
+  void TabSheetInstrumenteExit(TObject *Sender);
+  void TabSheetTerminalShow(TObject *Sender);
+  virtual void ConnectSchnittstelle1Click();
+  virtual void DisconnectSchnittstelle1Click();
+  void ButtonTerminalConnectClick(TObject *Sender);
+  void ButtonTerminalDisconnectClick(TObject *Sender);
+  void ButtonClearTerminalClick(TObject *Sender);
+  void CButton1Click(TObject *Sender);
+  void ButtonInstrWerteZuweisenClick(TObject *Sender);
+  void ButtonSkalaFontClick(TObject *Sender);
+  void ButtonInstrAktivierenClick(TObject *Sender);
+  void ButtonSetStandardViewClick(TObject *Sender);
+  void ControlMouseDown(TObject *Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+  void ControlMouseMove(TObject *Sender, TShiftState Shift, int X, int Y);
+  void ControlMouseUp(TObject *Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+  void ComDataPacket1Packet(TObject *Sender, const std::string &Str);
+
+  // Drag state of the Show page (one set for the whole window).
+  bool Dragging = false;
+  std::int32_t DragStartX = 0;
+  std::int32_t DragStartY = 0;
+
+  // Editor selection; SelectedScaleFont points at the selected meter's scale font or at the
+  // font dialog's font, both of which live as long as the window.
+  int SelectedInstrumentNumber = 0;
+  std::string SelectedInstrumentName;
+  const TFont *SelectedScaleFont = nullptr;
+
+  // The font dialog's own font: kept between dialogs, not preset from a meter.
+  TFont FontDialog1Font;
+
+  // Components, named as their objectName.
+  QMenu *Datei1 = nullptr;
+  QAction *Projektladen1 = nullptr;
+  QAction *Projektspeichern1 = nullptr;
+  QAction *Beenden1 = nullptr;
+  QMenu *Show1 = nullptr;
+  QAction *ConnectSchnittstelle1 = nullptr;
+  QAction *DisconnectSchnittstelle1 = nullptr;
+  QAction *ShowInstrumente1 = nullptr;
+  QAction *Schnittstelle1 = nullptr;
+  QAction *Terminal1 = nullptr;
+  QAction *Optionen1 = nullptr;
+  QAction *Hilfe1 = nullptr;
+
+  QTabWidget *PageControl1 = nullptr;
+  QWidget *TabSheetShow = nullptr;
+  QWidget *TabSheetInstrumente = nullptr;
+  QWidget *TabSheetSchnittstelle = nullptr;
+  QWidget *TabSheetTerminal = nullptr;
+  QWidget *TabSheetOptionen = nullptr;
+  QWidget *TabSheetHilfe = nullptr;
+
+  TAnGradient *AnGradient1 = nullptr;
+
+  QComboBox *ComComboBox1 = nullptr;
+  QComboBox *ComComboBox2 = nullptr;
+  QLabel *ComLed2 = nullptr;
+  QPushButton *ButtonConnectComPort1 = nullptr;
+  QPushButton *ButtonDisConnectComPort1 = nullptr;
+
+  QPushButton *ButtonClearTerminal = nullptr;
+  QLabel *ComLed1 = nullptr;
+  QLabel *LabelTerminal = nullptr;
+  QLineEdit *EditTerminalSendString = nullptr;
+  QPushButton *ButtonSendString = nullptr;
+  QPushButton *ButtonTerminalConnect = nullptr;
+  QPushButton *ButtonTerminalDisconnect = nullptr;
+  QPlainTextEdit *ComTerminal1 = nullptr;
+
+  QPushButton *ButtonSetStandardView = nullptr;
+  TColorBox *ColorBoxShowFarbeNach = nullptr;
+  TColorBox *ColorBoxShowFarbeVon = nullptr;
+
+  QPushButton *ButtonInstrAktivieren = nullptr;
+  QTabWidget *PageControl2 = nullptr;
+  QWidget *TabSheetVertkalMeter = nullptr;
+  QGroupBox *GroupBoxEditAnalogMeter = nullptr;
+  QLineEdit *EditName = nullptr;
+  TNumEditField *AnNumEditAWertVon = nullptr;
+  TNumEditField *AnNumEditAWertBis = nullptr;
+  QLineEdit *EditEinheit = nullptr;
+  QLineEdit *EditAnzeigeFormat = nullptr;
+  TNumEditField *AnNumEditBreite = nullptr;
+  TNumEditField *AnNumEditHoehe = nullptr;
+  TNumEditField *AnNumEditSkalaSteps = nullptr;
+  TNumEditField *AnNumEditSkalaSubSteps = nullptr;
+  QPushButton *ButtonSkalaFont = nullptr;
+  TColorBox *ColorBoxInstrumentZeiger = nullptr;
+  TColorBox *ColorBoxInstrBackground = nullptr;
+  QPushButton *ButtonInstrWerteZuweisen = nullptr;
+
+protected:
+  void showEvent(QShowEvent *event) override;
+  // Opens the font dialog on `font` and, when the user confirms, stores the choice in it.
+  virtual bool ExecuteFontDialog(TFont &font);
+
+private:
+  // A font of the design data: Windows face name and height (negative: pixels).
+  static QFont DesignFont(const char *name, int height, TFontStyles style = 0);
+  void BuildMenu();
+  void BuildShowPage();
+  void BuildInstrumentePage();
+  void BuildSchnittstellePage();
+  void BuildTerminalPage();
+  void BuildOptionenPage();
+  QWidget *AddPage(const char *name, const char *caption);
+  TAnVMeter *CreateMeter(int number, int left, int top);
+  TAnVMeter *SelectedMeter() const;
+  void PageChanged(int index);
+  void FocusChanged(QWidget *old, QWidget *now);
+  void PlaceAtDesignSize();
+
+  bool FShownOnce = false;
+  QRect FDesignGeometry;
+};

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The program's command line as a user meets it: help, version, bad options, a screenshot.
+set -u
+bin="$1"
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+
+out=$("$bin" --help); rc=$?
+check "--help exits 0 and shows usage" '[ $rc -eq 0 ] && [[ "$out" == *"--screenshot FILE"* ]]'
+out=$("$bin" --version); rc=$?
+check "--version prints the version" '[ $rc -eq 0 ] && [[ "$out" == telmora\ * ]]'
+err=$("$bin" --bogus 2>&1 >/dev/null); rc=$?
+check "unknown option exits 2 with a message on stderr" '[ $rc -eq 2 ] && [[ "$err" == *"unknown option"* ]]'
+tmp=$(mktemp -d)
+"$bin" --screenshot "$tmp/shot.png" >/dev/null; rc=$?
+check "--screenshot writes a PNG" '[ $rc -eq 0 ] && [ "$(head -c 8 "$tmp/shot.png" | od -An -tx1 | tr -d " \n")" = 89504e470d0a1a0a ]'
+"$bin" --screenshot /nonexistent-dir/x.png 2>/dev/null; rc=$?
+check "--screenshot into a missing folder fails with 1" '[ $rc -eq 1 ]'
+rm -rf "$tmp"
+exit $fail
