@@ -1,5 +1,21 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
+#include <cctype>
+
+const std::vector<std::string> &PageNames() {
+  static const std::vector<std::string> names = {"Show", "Instrumente", "Schnittstelle", "Terminal", "Optionen", "Hilfe"};
+  return names;
+}
+
+namespace {
+bool SameText(const std::string &a, const std::string &b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+} // namespace
+
 TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
   TCommandLine cl;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -22,6 +38,15 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
       cl.Version = true;
     } else if (a == "--screenshot" || a.rfind("--screenshot=", 0) == 0) {
       value("--screenshot", cl.Screenshot);
+    } else if (a == "--page" || a.rfind("--page=", 0) == 0) {
+      value("--page", cl.Page);
+      const auto &names = PageNames();
+      const auto it = std::find_if(names.begin(), names.end(), [&](const std::string &n) { return SameText(n, cl.Page); });
+      if (it != names.end()) {
+        cl.Page = *it;
+      } else if (cl.Error.empty()) {
+        cl.Error = "unknown page '" + cl.Page + "' (pages: Show, Instrumente, Schnittstelle, Terminal, Optionen, Hilfe)";
+      }
     } else if (a.rfind("-", 0) == 0) {
       cl.Error = "unknown option '" + a + "'";
     } else {
@@ -39,6 +64,8 @@ std::string UsageText(const std::string &program) {
          "Options:\n"
          "  --screenshot FILE  start, write a PNG picture of the main window to FILE and exit\n"
          "                     (works without a display)\n"
+         "  --page NAME        show page NAME after start: Show, Instrumente, Schnittstelle,\n"
+         "                     Terminal, Optionen or Hilfe\n"
          "  -h, --help         show this help and exit\n"
          "  -V, --version      show the version and exit\n"
          "\n"

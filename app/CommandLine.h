@@ -8,8 +8,12 @@ struct TCommandLine {
   bool Help = false;
   bool Version = false;
   std::string Screenshot; // PNG file to write, empty when not asked for
+  std::string Page;       // page to show after start ("Show", "Terminal", …), empty for Show
   std::string Error;      // set when the arguments are not understood
 };
+
+// The pages a user can ask for on the command line, as the main menu names them.
+const std::vector<std::string> &PageNames();
 
 TCommandLine ParseCommandLine(const std::vector<std::string> &args);
 std::string UsageText(const std::string &program);

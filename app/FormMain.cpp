@@ -180,6 +180,19 @@ void TFormMain::showEvent(QShowEvent *event) {
   FormShow(this);
 }
 
+bool TFormMain::ShowPageByName(const std::string &menuName) {
+  const std::pair<const char *, QWidget *> pages[] = {
+      {"Show", TabSheetShow},         {"Instrumente", TabSheetInstrumente}, {"Schnittstelle", TabSheetSchnittstelle},
+      {"Terminal", TabSheetTerminal}, {"Optionen", TabSheetOptionen},       {"Hilfe", TabSheetHilfe}};
+  for (const auto &[name, page] : pages) {
+    if (menuName == name) {
+      SetActivePage(page);
+      return true;
+    }
+  }
+  return false;
+}
+
 void TFormMain::FormShow(TObject * /*Sender*/) {
   // Leaving the Show page and entering it again runs its show handler at every start.
   SetActivePage(TabSheetOptionen);

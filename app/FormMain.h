@@ -55,6 +55,8 @@ public:
   template <class T> T *FindComponent(const QString &name) const { return findChild<T *>(name); }
 
   QWidget *ActivePage() const;
+  // Makes the page the main menu names so ("Show", "Terminal", …) current; false for other names.
+  bool ShowPageByName(const std::string &menuName);
   // Makes one of PageControl1's pages current; its show handler runs when the page changes.
   void SetActivePage(QWidget *page);
 

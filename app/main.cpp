@@ -69,6 +69,11 @@ int main(int argc, char **argv) {
   FormatSettings() = TFormatSettings::FromProcessLocale();
 
   TFormMain form;
+  if (!cl.Page.empty()) {
+    // The window starts on its Show page; the requested page follows once it is shown.
+    form.show();
+    form.ShowPageByName(cl.Page);
+  }
   if (!cl.Screenshot.empty()) return WriteScreenshot(form, cl.Screenshot);
   form.show();
   return app.exec();

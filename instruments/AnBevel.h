@@ -55,6 +55,9 @@ enum TBevelLine { blNone, blOuter, blInner, blBoth };
 class TAnSBevel : public TAnPersistent {
 public:
   TAnSBevel();
+  // The owned settings notify this object: a copy would notify the original.
+  TAnSBevel(const TAnSBevel &) = delete;
+  TAnSBevel &operator=(const TAnSBevel &) = delete;
   const char *ClassName() const override { return "TAnSBevel"; }
   void Assign(const TAnPersistent &source) override;
   // Recomputes Thickness before notifying.

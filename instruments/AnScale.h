@@ -66,3 +66,12 @@ private:
   std::string FValueFormatLog = "0e-0";
   bool FLogScale = false;
 };
+
+struct TFormatSettings;
+
+// Fills LogFrom, LogTo, LogSteps (log scale) and LabelList: the scale labels from the top of the
+// range to the bottom, each followed by ";". Returns the list.
+std::string BuildLabelList(TScaleSettings &s, float valueFrom, float valueTo, const TFormatSettings &fs);
+// Fills LabelWidth, LabelHeight and the tick, gap and size metrics derived from the widest
+// label's width and the scale font's text height.
+void ComputeScaleMetrics(TScaleSettings &s, int labelWidth, int labelHeight);

@@ -6,7 +6,7 @@ TEST(CommandLine, OptionsAndErrors) {
   struct Case {
     std::vector<std::string> args;
     bool help, version;
-    std::string shot, error;
+    std::string shot, error, page = "";
   };
   const std::vector<Case> cases = {
       {{}, false, false, "", ""},
@@ -19,6 +19,10 @@ TEST(CommandLine, OptionsAndErrors) {
       {{"--screenshot="}, false, false, "", "option '--screenshot' needs a value"},
       {{"--frobnicate"}, false, false, "", "unknown option '--frobnicate'"},
       {{"file.txt"}, false, false, "", "unexpected argument 'file.txt'"},
+      {{"--page", "terminal"}, false, false, "", "", "Terminal"},
+      {{"--page=Optionen", "--screenshot", "o.png"}, false, false, "o.png", "", "Optionen"},
+      {{"--page", "Nirgends"}, false, false, "",
+       "unknown page 'Nirgends' (pages: Show, Instrumente, Schnittstelle, Terminal, Optionen, Hilfe)", "Nirgends"},
   };
   for (const auto &c : cases) {
     const auto cl = ParseCommandLine(c.args);
@@ -26,6 +30,7 @@ TEST(CommandLine, OptionsAndErrors) {
     EXPECT_EQ(cl.Version, c.version);
     EXPECT_EQ(cl.Screenshot, c.shot);
     EXPECT_EQ(cl.Error, c.error);
+    EXPECT_EQ(cl.Page, c.page);
   }
   EXPECT_NE(UsageText("telmora").find("--screenshot FILE"), std::string::npos);
 }
