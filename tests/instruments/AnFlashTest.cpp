@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -26,48 +28,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto Deadline = 10s;
+using testsupport::Deadline;
+using testsupport::RunLoopUntil;
+using testsupport::TWatchdog;
 
-// Runs the event loop until `done` holds or the deadline passes.
-bool RunLoopUntil(const std::function<bool()> &done) {
-  QDeadlineTimer deadline(Deadline);
-  QTimer wake; // ends the wait for more events at the deadline
-  wake.setSingleShot(true);
-  wake.start(Deadline);
-  while (!done()) {
-    if (deadline.hasExpired())
-      return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
 
-// Ends the run if the guarded scope hangs: a join that never returns would stall the suite.
-class TWatchdog {
-public:
-  explicit TWatchdog(const char *what)
-      : FThread([this, what] {
-          std::unique_lock lock(FMutex);
-          if (!FChanged.wait_for(lock, Deadline, [&] { return FDone; })) {
-            std::fprintf(stderr, "hang: %s\n", what);
-            std::abort();
-          }
-        }) {}
-  ~TWatchdog() {
-    {
-      std::lock_guard lock(FMutex);
-      FDone = true;
-    }
-    FChanged.notify_all();
-    FThread.join();
-  }
-
-private:
-  std::mutex FMutex;
-  std::condition_variable FChanged;
-  bool FDone = false;
-  std::thread FThread;
-};
 
 using TMessages = std::vector<std::pair<std::uint32_t, std::int32_t>>;
 

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -23,22 +25,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto Deadline = 10s;
+using testsupport::Deadline;
+using testsupport::RunLoopUntil;
+using testsupport::TWatchdog;
 
-// Runs the event loop until `done` holds or the deadline passes; `done` must become true through
-// something the loop delivers.
-bool RunLoopUntil(const std::function<bool()> &done) {
-  QDeadlineTimer deadline(Deadline);
-  QTimer wake; // ends the wait for more events at the deadline
-  wake.setSingleShot(true);
-  wake.start(Deadline);
-  while (!done()) {
-    if (deadline.hasExpired())
-      return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
 
 // A flag one thread raises and another waits for, with a deadline.
 class TSignal {
@@ -59,32 +49,6 @@ private:
   bool FSet = false;
 };
 
-// Ends the test run if the guarded scope hangs (a deadlock would otherwise stall the suite).
-class TWatchdog {
-public:
-  explicit TWatchdog(const char *what)
-      : FThread([this, what] {
-          std::unique_lock lock(FMutex);
-          if (!FChanged.wait_for(lock, Deadline, [&] { return FDone; })) {
-            std::fprintf(stderr, "hang: %s\n", what);
-            std::abort();
-          }
-        }) {}
-  ~TWatchdog() {
-    {
-      std::lock_guard lock(FMutex);
-      FDone = true;
-    }
-    FChanged.notify_all();
-    FThread.join();
-  }
-
-private:
-  std::mutex FMutex;
-  std::condition_variable FChanged;
-  bool FDone = false;
-  std::thread FThread;
-};
 
 // Swallows the wake events of queued calls and counts them: once a wake has been seen, its call is
 // certainly queued and its worker blocked, and only CheckSynchronize or JoinServing can serve it.
