@@ -6,6 +6,7 @@
 #include <string>
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QPushButton>
 #include <QString>
 
@@ -187,6 +188,11 @@ private:
   void PageChanged(int index);
   void FocusChanged(QWidget *old, QWidget *now);
   void PlaceAtDesignSize();
+
+  // The meter a record addresses, found by its composed name once and then remembered (a
+  // destroyed meter clears its entry, so the next record looks it up again).
+  TAnVMeter *PacketTarget(std::int32_t number);
+  QPointer<TAnVMeter> FPacketTargets[11];
 
   bool FShownOnce = false;
   QRect FDesignGeometry;

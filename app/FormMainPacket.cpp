@@ -3,13 +3,18 @@
 #include "app/MeasurementProtocol.h"
 #include "instruments/AnVMeter.h"
 
+TAnVMeter *TFormMain::PacketTarget(std::int32_t number) {
+  auto &target = FPacketTargets[number];
+  if (!target) target = FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(number));
+  return target;
+}
+
 void TFormMain::ComDataPacket1Packet(TObject *, const std::string &Str) {
   const auto record = ParseMeasurementRecord(Str, FormatSettings());
   if (!record) return;
   // A record never raises: a missing or foreign component simply drops it.
   try {
-    if (auto *meter = FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(record->Instrument)))
-      meter->SetValue(record->Value);
+    if (auto *meter = PacketTarget(record->Instrument)) meter->SetValue(record->Value);
   } catch (...) {
   }
 }

@@ -258,6 +258,11 @@ void TAnGraphicControl::SetHint(const std::string &h) {
   if (FShowHint) setToolTip(QString::fromStdString(h).replace('\r', '\n'));
 }
 
+bool TAnGraphicControl::event(QEvent *e) {
+  if (e->type() == QEvent::ToolTip) RefreshHint();
+  return QWidget::event(e);
+}
+
 void TAnGraphicControl::SetShowHint(bool b) {
   FShowHint = b;
   setToolTip(b ? QString::fromStdString(FHint).replace('\r', '\n') : QString());
@@ -387,6 +392,7 @@ void TAnAnalogGControl::SetLimitLower(float x) {
 }
 
 void TAnAnalogGControl::SetHintOptions(THintOptions o) {
+  RefreshHint(); // the pending text is the one of the options it was made under
   const bool switchedOn = (o & HintBit(hoAutoHint)) && !(FHintOptions & HintBit(hoAutoHint));
   FHintOptions = o;
   if (switchedOn) ValueChange();
@@ -482,8 +488,9 @@ void TAnAnalogGControl::ValueChange() {
   if (OnValueChange) OnValueChange(this);
 }
 
-void TAnAnalogGControl::RebuildHint() {
-  if (!(FHintOptions & HintBit(hoAutoHint))) return;
+void TAnAnalogGControl::RefreshHint() {
+  if (!FHintStale) return;
+  FHintStale = false;
   const auto &s = FSignalSettings;
   const auto &fs = FormatSettings();
   std::string text;
@@ -516,6 +523,7 @@ void TAnAnalogGControl::MinMaxChange(TObject *) {
 void TAnAnalogGControl::LogScaleChange() { RequestParamChange(); }
 
 void TAnAnalogGControl::ParamChange(TObject *) {
+  RefreshHint(); // the pending text is the one of the settings it was made under
   auto &s = FSignalSettings;
   s.DeriveRange();
   if (!FLogScale) {

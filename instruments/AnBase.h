@@ -202,7 +202,11 @@ public:
   }
   int Tag() const { return FTag; }
   void SetTag(int t) { FTag = t; }
-  const std::string &Hint() const { return FHint; }
+  // The hint as it stands; a control whose hint follows its state brings it up to date first.
+  const std::string &Hint() const {
+    const_cast<TAnGraphicControl *>(this)->RefreshHint();
+    return FHint;
+  }
   void SetHint(const std::string &h);
   bool ShowHint() const { return FShowHint; }
   void SetShowHint(bool b);
@@ -214,6 +218,9 @@ public:
   TMouseMoveEvent OnMouseMove;
 
 protected:
+  // Brings a hint that is built on demand up to date (before it is read or shown).
+  virtual void RefreshHint() {}
+  bool event(QEvent *e) override;
   void mousePressEvent(QMouseEvent *e) override;
   void mouseReleaseEvent(QMouseEvent *e) override;
   void mouseMoveEvent(QMouseEvent *e) override;
@@ -306,7 +313,10 @@ protected:
 
   // Digit of a value on the current scale (linear or log), saturated to 32 bits.
   std::int32_t DigitOfValue(double v) const;
-  void RebuildHint();
+  // The tooltip follows every value, but is only composed when it is read or about to be shown:
+  // formatting dates and numbers per record would cost more than the record itself.
+  void RebuildHint() { FHintStale = (FHintOptions & HintBit(hoAutoHint)) != 0; }
+  void RefreshHint() override;
 
 private:
   void CheckLimits();
@@ -325,6 +335,7 @@ private:
   double FDigitsPerDecade = 0;
   double FDecadeOffset = 0;
   std::string FValueText;
+  bool FHintStale = false;
   std::int32_t FPPT = 500;
   bool FOverflowFlag = false;
   bool FUnderflowFlag = false;
