@@ -1,20 +1,36 @@
 #pragma once
-// The vertical analog meter: the value model plus its fonts, bevels, options and scale.
+// The vertical analog meter: the value model plus its fonts, bevels, options and scale, drawn as
+// an outer bevel, two captions, a value box with unit, an inner bevel, sector bands, a scale,
+// min/max markers and a triangular pointer that blinks while the value is out of range.
+//
+// Drawing follows the project's rule that Qt paints only inside paintEvent. A full paint renders
+// bevels, captions, value box frame and scale into a cached face image; it happens only on the
+// settings, font, bevel, LogScale, AutoSize, FontValue, Options and size triggers. A value write
+// updates the model and marks the value dirty; before the next frame the old and new value box and
+// pointer rectangles are invalidated once, and the paint blits the face and composes value text,
+// markers and pointer over it. However many values arrive between two frames, they cost one
+// composition.
 #include <cstdint>
+
+#include <QImage>
+#include <QRegion>
 
 #include "instruments/AnBase.h"
 #include "instruments/AnBevel.h"
+#include "instruments/AnFlashT.h"
 #include "instruments/AnScale.h"
+#include "instruments/AnVMeterGeometry.h"
 
-enum TAnVMeterOption { opBevelInner, opBevelOuter, opValue, opName1, opName2, opOverflow, opLimit, opSector, opUnit };
-using TAnVMeterOptions = std::uint16_t; // bit set of TAnVMeterOption
-constexpr TAnVMeterOptions OptionBit(TAnVMeterOption o) { return static_cast<TAnVMeterOptions>(1u << o); }
-constexpr TAnVMeterOptions AllVMeterOptions = 0x1FF;
+class TCanvas;
 
-class TAnVMeter : public TAnAnalogGControl {
+class TAnVMeter : public TAnAnalogGControl, public TBlinkClient {
   Q_OBJECT
 public:
+  // The blink service's rate code the pointer blinks with (a flip every 16 ticks).
+  static constexpr std::int32_t BlinkRate = 4;
+
   explicit TAnVMeter(QWidget *parent = nullptr);
+  ~TAnVMeter() override;
   const char *ClassName() const override { return "TAnVMeter"; }
   void Loaded() override;
 
@@ -35,7 +51,24 @@ public:
   TScaleSettings &ScaleSettings() { return FScaleSettings; }
   const TScaleSettings &ScaleSettings() const { return FScaleSettings; }
 
-  // How often the meter was fully painted and how often only its value was redrawn.
+  // The blink service's tick: State 1 shows the pointer red, 0 yellow.
+  void BlinkTick(std::uint32_t TickCounter, std::int32_t State) override;
+
+  // Drawing state: the layout of the last full paint, the blink state and the pointer.
+  bool TooSmall() const { return FLayout.TooSmall; }
+  bool Blinking() const { return FBlinking; }
+  TColor BlinkColor() const { return FBlinkColor; }
+  std::int16_t NeedWidth() const { return FNeed.Width; }
+  std::int16_t NeedHeight() const { return FNeed.Height; }
+  const TVMeterLayout &Layout() const { return FLayout; }
+  const TVMeterExtents &Extents() const { return FExtents; }
+  TRect ValueRect() const { return FLayout.ValueRect; }
+  TRect BackRect() const { return FLayout.BackRect; }
+  int PointerBaseX() const { return FLayout.PointerBaseX; }
+  // The pointer's corners in client coordinates, at the current position.
+  TTriangle PointerPoints() const;
+
+  // How often the meter was fully painted and how often value and pointer were composed.
   std::uint64_t FullPaintCount() const { return FFullPaints; }
   std::uint64_t ValueRedrawCount() const { return FValueRedraws; }
 
@@ -43,11 +76,31 @@ protected:
   void LogScaleChange() override;
   void ParamChange(TObject *Sender) override;
   void ValueChange() override;
-  void Paint(QPainter &painter, const QRect &damaged) override;
-  // Repaint request, skipped while locked.
+  void OverflowChange(std::int32_t ppt) override;
+  void LimitChange() override;
+  void paintEvent(QPaintEvent *e) override;
+  void resizeEvent(QResizeEvent *e) override;
+  // Marks the face stale and, unless locked, requests the repaint that renders it again.
   void RequestRepaint();
 
 private:
+  void Measure();
+  void FullPaint();
+  void DrawFace(TCanvas &c);
+  void DrawScale(TCanvas &c, const TRect &r);
+  void DrawSectors(TCanvas &c);
+  void Compose(QPainter &painter);
+  void DrawPointer(TCanvas &c);
+  bool CanCompose() const;
+  // Client rectangles the composition draws into: value text area, markers and pointer.
+  QRegion ValueRegion() const;
+  // Marks the value dirty; the invalidation follows once before the next frame.
+  void ScheduleValueRedraw();
+  void FlushValueRedraw();
+  void BlinkDecision(bool outOfRange);
+  void UpdateOpacity();
+  TPointerFrame PointerFrame() const;
+
   bool FAutoSize = true;
   TFont FFontValue;
   TAnSBevel FBevelInner;
@@ -55,6 +108,22 @@ private:
   TAnSBevel FBevelValue;
   TAnVMeterOptions FOptions = AllVMeterOptions;
   TScaleSettings FScaleSettings;
+
+  TVMeterExtents FExtents;
+  TVMeterNeed FNeed;
+  TVMeterLayout FLayout;
+  // Bevels, captions, value box frame and scale of the last full paint; its BackRect part is the
+  // background the pointer is composed over. Null until the first full paint.
+  QImage FFace;
+  bool FNeedFull = true;
+  bool FInPaint = false;
+  bool FRedrawPending = false;
+  // What the last composition covered: the next one must repaint it.
+  QRegion FShown;
+
+  bool FBlinking = false;
+  TColor FBlinkColor = BlinkColorOn;
+
   std::uint64_t FFullPaints = 0;
   std::uint64_t FValueRedraws = 0;
 };
