@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QHelpEvent>
 #include <gtest/gtest.h>
 
 #include "instruments/AnBase.h"
@@ -328,4 +330,22 @@ TEST(SectorSettings, ColourAtPositionAndAssignOrder) {
   EXPECT_EQ(t.Offset(), 7);
 }
 
+} // namespace
+
+namespace {
+TEST(AnalogValueModel, TooltipShownFollowsTheLastValue) {
+  auto p = Loaded();
+  p->SignalSettings().SetValueFormat("##0");
+  p->SetValue(12.0f);
+  p->SetValue(34.0f);
+  QHelpEvent help(QEvent::ToolTip, QPoint(1, 1), QPoint(1, 1));
+  QCoreApplication::sendEvent(p.get(), &help);
+  EXPECT_TRUE(p->toolTip().startsWith("Value= 34 %\nMIN= 12 %")) << p->toolTip().toStdString();
+  // Options changed after the last value keep the text that value made.
+  p->SetValue(56.0f);
+  p->SetHintOptions(HintBit(hoAutoHint) | HintBit(hoName1));
+  EXPECT_EQ(p->Hint().rfind("Value= 56 %\r", 0), 0u) << p->Hint();
+  p->SetValue(57.0f);
+  EXPECT_EQ(p->Hint(), "SignalName1");
+}
 } // namespace
