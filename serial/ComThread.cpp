@@ -1,0 +1,251 @@
+// The event thread and the dispatch of its batches: the three sync methods, the order of the
+// events in a batch, the step of each event and the receive path.
+#include "serial/ComThread.h"
+
+#include "platform/Application.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Linux gives each thread a nice value of its own. Raising the priority needs the privilege to
+// do so; without it the thread keeps normal priority, which only matters under load.
+void ApplyPriority(QThread::Priority priority) {
+  int nice = 0;
+  switch (priority) {
+  case QThread::IdlePriority: nice = 19; break;
+  case QThread::LowestPriority: nice = 10; break;
+  case QThread::LowPriority: nice = 5; break;
+  case QThread::HighPriority: nice = -5; break;
+  case QThread::HighestPriority: nice = -10; break;
+  case QThread::TimeCriticalPriority: nice = -20; break;
+  default: return;
+  }
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
+}
+
+} // namespace
+
+// --- the thread ---------------------------------------------------------------------------------
+
+TComThread::TComThread(TCustomComPort &port, std::shared_ptr<TSerialDevice> device, TSyncMethod syncMethod,
+                       uint64_t session)
+    : FPort(port), FDevice(std::move(device)), FSyncMethod(syncMethod), FSession(session) {}
+
+TComThread::~TComThread() {
+  // An abandoned thread's device may already serve a new open: leave it alone.
+  if (FAbandoned.load() || FStopped)
+    Join();
+  else
+    Stop();
+}
+
+void TComThread::Start(uint32_t mask, QThread::Priority priority) {
+  FDevice->SetCommMask(mask); // as with the driver, a refused mask shows as silence
+  FWorker.Start([this, priority] { Execute(priority); });
+}
+
+void TComThread::Stop() {
+  FStopped = true;
+  FStop = true;
+  FDevice->CancelWait();
+  std::this_thread::yield();
+  FWorker.JoinServing();
+}
+
+void TComThread::Abandon() {
+  FAbandoned = true;
+  FStop = true;
+  FDevice->CancelWait();
+}
+
+void TComThread::Execute(QThread::Priority priority) {
+  FThreadId = std::this_thread::get_id();
+  ApplyPriority(priority);
+  // Leaves the device as the next open expects it; skipped once the port has let go of it.
+  auto finish = [this] {
+    if (FAbandoned.load())
+      return;
+    FDevice->SetCommMask(0);
+    FDevice->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR);
+  };
+  int failure = 0;
+  auto reportHangup = [this](int error) {
+    TCustomComPort *port = &FPort;
+    const uint64_t session = FSession;
+    QMetaObject::invokeMethod(
+        port, [port, session, error] { port->ThreadEnded(session, error); }, Qt::QueuedConnection);
+  };
+  try {
+    while (!FStop.load()) {
+      uint32_t mask = 0;
+      const int error = FDevice->WaitCommEvent(mask);
+      if (FStop.load() || error == ECANCELED)
+        break;
+      if (error != 0) {
+        // A hung-up device answers every further wait at once: waiting again would spin.
+        failure = error;
+        break;
+      }
+      const TComEvents events = MaskToEvents(mask);
+      if (events.Empty())
+        continue; // the mask changed while waiting
+      ++FBatches;
+      Dispatch(events);
+    }
+  } catch (...) {
+    finish();
+    // A batch that failed because the line went away (a modem-line query on an unplugged
+    // adapter) is a hangup all the same: the port must not stay open and silent.
+    if (!FStop.load() && !FAbandoned.load() && FDevice->HungUp())
+      reportHangup(EIO);
+    throw; // ends the thread; kept as Failure(), not displayed
+  }
+  finish();
+  if (failure != 0 && !FStop.load())
+    reportHangup(failure);
+}
+
+void TComThread::Dispatch(TComEvents events) {
+  switch (FSyncMethod) {
+  case smThreadSync:
+    Synchronize([&] { FPort.RunSynchronizedBatch(events, this); });
+    break;
+  case smWindowSync:
+    // One message per event; the thread goes on as soon as the GUI thread has taken it.
+    for (const TComEvent event : BatchOrder)
+      if (events.Contains(event)) {
+        const uint32_t bit = EventToMask(event);
+        Synchronize([&] { FPort.PostWindowMessage(bit); });
+      }
+    break;
+  case smNone:
+    FPort.FireBatch(events, this);
+    break;
+  }
+}
+
+// --- dispatch on the port -----------------------------------------------------------------------
+
+void TCustomComPort::RunSynchronizedBatch(TComEvents events, const TComThread *thread) {
+  if (thread->Abandoned())
+    return;
+  FDispatching.push_back(thread);
+  struct TPop {
+    std::vector<const TComThread *> &List;
+    ~TPop() { List.pop_back(); }
+  } pop{FDispatching};
+  FireBatch(events, thread);
+}
+
+void TCustomComPort::FireBatch(TComEvents events, const TComThread *thread) {
+  for (const TComEvent event : BatchOrder) {
+    if (!events.Contains(event))
+      continue;
+    // Closed from inside this batch: the rest belongs to a port that is gone.
+    if (thread && thread->Abandoned())
+      return;
+    FireEvent(event);
+  }
+}
+
+void TCustomComPort::FireEvent(TComEvent event) {
+  switch (event) {
+  case evError: {
+    const TComErrors errors = ReadLineErrors();
+    if (!errors.Empty())
+      DoError(errors);
+    break;
+  }
+  case evRxChar:
+    ReceivePath();
+    break;
+  case evTxEmpty:
+    CallLinks(&TComLink::OnTxActivity, false);
+    CallLinks(&TComLink::OnTxEmpty);
+    DoTxEmpty();
+    break;
+  case evBreak:
+    DoBreak();
+    break;
+  case evRing:
+    CallLinks(&TComLink::OnRing);
+    DoRing();
+    break;
+  case evCTS: {
+    const bool on = ModemSignals().Contains(csCTS);
+    CallLinks(&TComLink::OnCTSChange, on);
+    DoCTSChange(on);
+    break;
+  }
+  case evDSR: {
+    const bool on = ModemSignals().Contains(csDSR);
+    CallLinks(&TComLink::OnDSRChange, on);
+    DoDSRChange(on);
+    break;
+  }
+  case evRxFlag:
+    CallLinks(&TComLink::OnRxFlag);
+    DoRxFlag();
+    break;
+  case evRLSD: {
+    const bool on = ModemSignals().Contains(csRLSD);
+    CallLinks(&TComLink::OnRLSDChange, on);
+    DoRLSDChange(on);
+    break;
+  }
+  case evRx80Full:
+    DoRx80Full();
+    break;
+  }
+}
+
+void TCustomComPort::ReceivePath() {
+  const int32_t count = BytesWaiting();
+  if (count <= 0)
+    return;
+  CallLinks(&TComLink::OnRxActivity, true);
+  if (TriggersOnRxChar()) {
+    // Announced only: the bytes stay in the driver for the handler to read.
+    DoRxChar(count);
+    return;
+  }
+  // Read once, then the same block to the port's OnRxBuf and every consumer in attachment order.
+  // The count given on is what the read returned: a device that drops bytes on the way (NUL
+  // stripping, error marks) may deliver fewer than it announced.
+  const auto block = std::make_unique_for_overwrite<char[]>(size_t(count));
+  const int32_t got = ReadBytes(block.get(), count);
+  if (got <= 0)
+    return;
+  DoRxBuf(block.get(), got);
+  CallLinks(&TComLink::OnRxBuf, static_cast<const char *>(block.get()), got);
+}
+
+void TCustomComPort::PostWindowMessage(uint32_t bit) {
+  // Messages still queued when the port closes go with the window.
+  if (QObject *window = FMessageWindow.get())
+    QMetaObject::invokeMethod(window, [this, bit] { WindowProc(CM_COMEVENT, bit, 0); }, Qt::QueuedConnection);
+}
+
+void TCustomComPort::WindowProc(uint32_t message, uintptr_t wParam, intptr_t) {
+  if (message != CM_COMEVENT || !FConnected)
+    return;
+  const TComEvents events = MaskToEvents(uint32_t(wParam));
+  for (const TComEvent event : BatchOrder)
+    if (events.Contains(event))
+      RunGuarded([&] { FireEvent(event); });
+}
+
+void TCustomComPort::ThreadEnded(uint64_t session, int error) {
+  if (!FConnected || session != FSession)
+    return; // closed (or closed and opened again) meanwhile
+  // Closed first, so that everything linked shows the port closed while the message is read.
+  RunGuarded([this] { ClosePort(); });
+  RunGuarded([&] { ReportPortError(CE_ReadFailed + 1, error); });
+}

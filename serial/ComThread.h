@@ -1,0 +1,61 @@
+#pragma once
+// The event thread of an open port: it blocks in the device's WaitCommEvent (no polling) and hands
+// every batch of events to the port by the port's sync method. CancelWait is its stop signal.
+//
+// A wait that fails for any other reason than the stop (the device hung up) ends the loop; the
+// thread then tells the port on the GUI thread, which reports failure 3 once and closes itself.
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "platform/GuiThread.h"
+#include "serial/ComPort.h"
+
+class TComThread {
+public:
+  TComThread(TCustomComPort &port, std::shared_ptr<TSerialDevice> device, TSyncMethod syncMethod,
+             uint64_t session);
+  // Stops the thread and waits for it (see Stop).
+  ~TComThread();
+  TComThread(const TComThread &) = delete;
+  TComThread &operator=(const TComThread &) = delete;
+
+  // Sets the device's event mask and starts the loop.
+  void Start(uint32_t mask, QThread::Priority priority);
+  // Signals the stop and waits for the thread to end; on the GUI thread the wait still runs the
+  // hand-offs the thread queued before it saw the stop.
+  void Stop();
+  // Signals the stop without waiting, for a close from inside this thread's own batch: the thread
+  // ends as soon as the batch returns and touches neither device nor port again.
+  void Abandon();
+  bool Abandoned() const { return FAbandoned.load(); }
+  // Waits for an ended or abandoned thread (serving hand-offs on the GUI thread).
+  void Join() { FWorker.JoinServing(); }
+
+  bool Running() const { return FWorker.Running(); }
+  // The caller runs on this event thread (a handler with smNone).
+  bool IsCurrentThread() const { return FThreadId.load() == std::this_thread::get_id(); }
+  // The exception that ended the loop (an escaping batch), or null.
+  std::exception_ptr Failure() const { return FWorker.Failure(); }
+  // Batches handed over so far.
+  uint64_t Batches() const { return FBatches.load(); }
+
+private:
+  void Execute(QThread::Priority priority);
+  void Dispatch(TComEvents events);
+
+  TCustomComPort &FPort;
+  std::shared_ptr<TSerialDevice> FDevice;
+  const TSyncMethod FSyncMethod;
+  const uint64_t FSession;
+  std::atomic<bool> FStop{false};
+  std::atomic<bool> FAbandoned{false};
+  bool FStopped = false; // Stop has run (GUI thread only)
+  std::atomic<uint64_t> FBatches{0};
+  std::atomic<std::thread::id> FThreadId{};
+  TWorkerThread FWorker;
+};
