@@ -1,0 +1,265 @@
+// End-to-end serial figures: a writer process feeds a pseudo-terminal; this process runs the
+// port, the framer, the measurement handler and ten visible meters, as the program does.
+//   bench_serial ingest [records]      saturating ingest, every record checked, plus a bare
+//                                      read-and-frame loop on the same pty for the ratio
+//   bench_serial paced [rate] [secs]   CPU of this process under a paced load, and idle CPU
+//   bench_serial idle [secs]           CPU with the port open and no data
+//   bench_serial latency [count]       byte written -> meter value set, p50 and p99
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QTimer>
+
+#include "app/FormMain.h"
+#include "instruments/AnVMeter.h"
+#include "platform/PseudoTerminal.h"
+#include "serial/ComDataPacket.h"
+#include "serial/ComPort.h"
+
+namespace {
+
+std::int64_t NowNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+double CpuSeconds() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// Record number seq: instrument 1 + seq % 10, value (seq % 1000) / 10, so any lost, doubled or
+// reordered record breaks the expected sequence.
+int FormatRecord(char *out, std::int64_t seq) {
+  const int v = int(seq % 1000);
+  return std::sprintf(out, "#%dM%d.%d<", int(1 + seq % 10), v / 10, v % 10);
+}
+
+void WriteAll(int fd, const char *p, size_t n) {
+  while (n > 0) {
+    const ssize_t w = write(fd, p, n);
+    if (w > 0) {
+      p += w;
+      n -= size_t(w);
+    } else if (w < 0 && errno == EAGAIN) {
+      pollfd pfd{fd, POLLOUT, 0};
+      poll(&pfd, 1, 1000);
+    } else if (w < 0 && errno != EINTR) {
+      std::_Exit(3);
+    }
+  }
+}
+
+// The writer process: records as fast as the pty takes them, or paced by absolute deadlines.
+// Send times go to shared memory for the latency figure.
+void Writer(int master, const char *mode, std::int64_t count, double rate, std::int64_t *sent) {
+  char buf[64 * 1024];
+  std::int64_t seq = 0;
+  if (std::strcmp(mode, "fast") == 0) {
+    while (seq < count) {
+      size_t n = 0;
+      while (seq < count && n < sizeof buf - 32) n += size_t(FormatRecord(buf + n, seq++));
+      WriteAll(master, buf, n);
+    }
+    return;
+  }
+  // Paced writes go out once per millisecond, as a USB serial adapter delivers its frames.
+  const std::int64_t start = NowNs();
+  for (std::int64_t tick = 1; seq < count; ++tick) {
+    const std::int64_t wait = start + tick * 1000000 - NowNs();
+    if (wait > 0) {
+      timespec ts{time_t(wait / 1000000000), long(wait % 1000000000)};
+      nanosleep(&ts, nullptr);
+    }
+    size_t n = 0;
+    const auto due = std::min(count, std::int64_t(double(tick) * rate / 1000.0));
+    while (seq < due && n < sizeof buf - 32) {
+      if (sent) sent[seq] = NowNs();
+      n += size_t(FormatRecord(buf + n, seq++));
+    }
+    if (n > 0) WriteAll(master, buf, n);
+  }
+}
+
+struct TReceiver {
+  std::int64_t expected = 0;
+  std::int64_t bad = 0;
+  std::vector<std::int64_t> latencies;
+  std::int64_t *sent = nullptr;
+
+  void Check(const std::string &record) {
+    char want[32];
+    FormatRecord(want, expected);
+    if (record != want) ++bad;
+    if (sent) latencies.push_back(NowNs() - sent[expected]);
+    ++expected;
+  }
+};
+
+struct TRig {
+  TPseudoTerminal pty;
+  TFormMain form;
+  TComPort port;
+  TComDataPacket framer;
+  TReceiver rx;
+
+  TRig() {
+    if (pty.Open() != 0) {
+      std::perror("openpty");
+      std::exit(1);
+    }
+    form.show();
+    for (int i = 1; i <= 10; ++i) {
+      auto *m = form.FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(i));
+      m->SetBounds(13 + (i - 1) % 5 * 132, 8 + (i - 1) / 5 * 318, 116, 306);
+      m->SetVisible(true);
+    }
+    port.SetPort(pty.SlavePath());
+    framer.SetStartString("#");
+    framer.SetStopString("<");
+    framer.SetIncludeStrings(true);
+    framer.SetComPort(&port);
+    framer.OnPacket = [this](TObject *s, const std::string &r) {
+      rx.Check(r);
+      form.ComDataPacket1Packet(s, r);
+    };
+    port.SetConnected(true);
+  }
+
+  // Serves the GUI thread until `n` records arrived or `limitSec` passed.
+  void RunUntil(std::int64_t n, double limitSec) {
+    const std::int64_t end = NowNs() + std::int64_t(limitSec * 1e9);
+    QTimer tick; // wakes the blocking wait now and then to look at the clock
+    tick.start(100);
+    while (rx.expected < n && NowNs() < end) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+};
+
+pid_t StartWriter(int master, const char *mode, std::int64_t count, double rate, std::int64_t *sent) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    Writer(master, mode, count, rate, sent);
+    std::_Exit(0);
+  }
+  return pid;
+}
+
+int Ingest(std::int64_t count) {
+  TRig rig;
+  const std::int64_t t0 = NowNs();
+  const pid_t w = StartWriter(rig.pty.MasterFd(), "fast", count, 0, nullptr);
+  rig.RunUntil(count, 120);
+  const double secs = (NowNs() - t0) / 1e9;
+  waitpid(w, nullptr, 0);
+  std::printf("end-to-end: %lld records in %.3f s = %.0f records/s, %lld lost or misframed, %lld checked\n",
+              (long long)count, secs, count / secs, (long long)(count - rig.rx.expected + rig.rx.bad),
+              (long long)rig.rx.expected);
+  rig.port.SetConnected(false);
+
+  // The same stream read straight from the slave and framed by hand, for the ratio.
+  const int fd = open(rig.pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+  const std::int64_t t1 = NowNs();
+  const pid_t w2 = StartWriter(rig.pty.MasterFd(), "fast", count, 0, nullptr);
+  std::int64_t records = 0;
+  char buf[65536];
+  bool inRecord = false;
+  while (records < count) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buf[i] == '#') inRecord = true;
+      else if (buf[i] == '<' && inRecord) {
+        inRecord = false;
+        ++records;
+      }
+    }
+  }
+  const double bare = (NowNs() - t1) / 1e9;
+  waitpid(w2, nullptr, 0);
+  close(fd);
+  std::printf("bare read-and-frame: %.0f records/s; end-to-end reaches %.0f %% of it\n", records / bare,
+              100.0 * (count / secs) / (records / bare));
+  return 0;
+}
+
+int Paced(double rate, double seconds) {
+  TRig rig;
+  const auto count = std::int64_t(rate * seconds);
+  rig.RunUntil(0, 0.5); // settle the first paints
+  const double c0 = CpuSeconds();
+  const std::int64_t t0 = NowNs();
+  const pid_t w = StartWriter(rig.pty.MasterFd(), "paced", count, rate, nullptr);
+  rig.RunUntil(count, seconds + 30);
+  const double wall = (NowNs() - t0) / 1e9, cpu = CpuSeconds() - c0;
+  waitpid(w, nullptr, 0);
+  std::printf("paced %.0f records/s for %.1f s: CPU %.2f %% of one core, %lld lost or misframed\n", rate, wall,
+              100 * cpu / wall, (long long)(count - rig.rx.expected + rig.rx.bad));
+  const double c1 = CpuSeconds();
+  const std::int64_t t1 = NowNs();
+  rig.RunUntil(count + 1, 5); // nothing more arrives: the port idles open
+  const double idleWall = (NowNs() - t1) / 1e9;
+  std::printf("idle with the port open: CPU %.3f %% of one core over %.1f s\n", 100 * (CpuSeconds() - c1) / idleWall,
+              idleWall);
+  return 0;
+}
+
+int Idle(double seconds) {
+  TRig rig;
+  rig.RunUntil(1, 0.5);
+  const double c0 = CpuSeconds();
+  const std::int64_t t0 = NowNs();
+  rig.RunUntil(1, seconds);
+  const double wall = (NowNs() - t0) / 1e9;
+  std::printf("idle with the port open and no data: CPU %.3f %% of one core over %.1f s\n",
+              100 * (CpuSeconds() - c0) / wall, wall);
+  return 0;
+}
+
+int Latency(std::int64_t count) {
+  auto *sent = static_cast<std::int64_t *>(
+      mmap(nullptr, size_t(count) * sizeof(std::int64_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  TRig rig;
+  rig.rx.sent = sent;
+  rig.RunUntil(0, 0.5);
+  const pid_t w = StartWriter(rig.pty.MasterFd(), "paced", count, 1000, sent);
+  rig.RunUntil(count, count / 1000.0 + 30);
+  waitpid(w, nullptr, 0);
+  auto &l = rig.rx.latencies;
+  std::sort(l.begin(), l.end());
+  if (l.empty()) return 1;
+  std::printf("latency over %zu records at 1000/s: p50 %.1f us, p99 %.1f us, max %.1f us\n", l.size(),
+              l[l.size() / 2] / 1e3, l[l.size() * 99 / 100] / 1e3, l.back() / 1e3);
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  signal(SIGPIPE, SIG_IGN);
+  QApplication app(argc, argv);
+  const std::string mode = argc > 1 ? argv[1] : "ingest";
+  if (mode == "ingest") return Ingest(argc > 2 ? std::atoll(argv[2]) : 2000000);
+  if (mode == "paced") return Paced(argc > 2 ? std::atof(argv[2]) : 37500, argc > 3 ? std::atof(argv[3]) : 10);
+  if (mode == "idle") return Idle(argc > 2 ? std::atof(argv[2]) : 5);
+  if (mode == "latency") return Latency(argc > 2 ? std::atoll(argv[2]) : 5000);
+  std::fprintf(stderr, "usage: bench_serial ingest [records] | paced [rate] [seconds] | latency [count]\n");
+  return 2;
+}
