@@ -42,7 +42,7 @@ std::string HomeFolder() {
 } // namespace
 
 std::string TKeyValueStore::DefaultFilePath() {
-  // The base directory specification asks to ignore a relative XDG_CONFIG_HOME.
+  // A relative XDG_CONFIG_HOME is to be ignored, as the XDG base directory rules say.
   const char *xdg = std::getenv("XDG_CONFIG_HOME");
   const std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeFolder() + "/.config";
   return base + "/telmora/registry.ini";
