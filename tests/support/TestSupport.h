@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -20,9 +21,9 @@ inline constexpr std::chrono::seconds Deadline{10};
 // something the loop delivers.
 inline bool RunLoopUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = Deadline) {
   QDeadlineTimer deadline(limit);
-  QTimer wake; // ends the wait for more events at the deadline
-  wake.setSingleShot(true);
-  wake.start(limit);
+  QTimer wake; // wakes the wait for more events now and then to look at the deadline
+  wake.setTimerType(Qt::PreciseTimer);
+  wake.start(std::min<std::chrono::milliseconds>(limit, std::chrono::milliseconds(100)));
   while (!done()) {
     if (deadline.hasExpired()) return false;
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
