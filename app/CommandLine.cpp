@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <limits>
 
 const std::vector<std::string> &PageNames() {
   static const std::vector<std::string> names = {"Show", "Instrumente", "Schnittstelle", "Terminal", "Optionen", "Hilfe"};
@@ -13,6 +15,17 @@ bool SameText(const std::string &a, const std::string &b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
          });
+}
+
+// A speed is a plain decimal number of bits per second, greater than 0 and small enough for the
+// port's 32-bit custom rate; 0 for anything else.
+int32_t ParseBaudRate(const std::string &text) {
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) return 0;
+  int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return 0;
+  if (value <= 0 || value > std::numeric_limits<int32_t>::max()) return 0;
+  return static_cast<int32_t>(value);
 }
 } // namespace
 
@@ -47,6 +60,19 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
       } else if (cl.Error.empty()) {
         cl.Error = "unknown page '" + cl.Page + "' (pages: Show, Instrumente, Schnittstelle, Terminal, Optionen, Hilfe)";
       }
+    } else if (a == "--port" || a.rfind("--port=", 0) == 0) {
+      value("--port", cl.Port);
+    } else if (a == "--baud" || a.rfind("--baud=", 0) == 0) {
+      std::string rate;
+      value("--baud", rate);
+      if (cl.Error.empty()) {
+        cl.BaudRate = ParseBaudRate(rate);
+        if (cl.BaudRate == 0)
+          cl.Error = "invalid baud rate '" + rate + "': give the speed in bits per second as a whole number "
+                     "greater than 0, such as 19200";
+      }
+    } else if (a == "--connect") {
+      cl.Connect = true;
     } else if (a.rfind("-", 0) == 0) {
       cl.Error = "unknown option '" + a + "'";
     } else {
@@ -66,6 +92,11 @@ std::string UsageText(const std::string &program) {
          "                     (works without a display)\n"
          "  --page NAME        show page NAME after start: Show, Instrumente, Schnittstelle,\n"
          "                     Terminal, Optionen or Hilfe\n"
+         "  --port NAME        use serial port NAME: a device in /dev (ttyUSB0, ttyACM0) or any\n"
+         "                     path to a tty, such as /dev/pts/3 or a /dev/serial/by-id/ link\n"
+         "  --baud RATE        use RATE bits per second; rates the Baud Rate list does not offer\n"
+         "                     are set as a custom rate\n"
+         "  --connect          open the port at start, as Connect does\n"
          "  -h, --help         show this help and exit\n"
          "  -V, --version      show the version and exit\n"
          "\n"

@@ -1,6 +1,7 @@
 #pragma once
 // The program's command line, parsed before any window exists so that --help and --version work
 // without a display.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,9 @@ struct TCommandLine {
   bool Version = false;
   std::string Screenshot; // PNG file to write, empty when not asked for
   std::string Page;       // page to show after start ("Show", "Terminal", …), empty for Show
+  std::string Port;       // port name or device path to use, empty for the stored one
+  int32_t BaudRate = 0;   // bits per second, greater than 0; 0 when not given
+  bool Connect = false;   // open the port once the window is shown
   std::string Error;      // set when the arguments are not understood
 };
 

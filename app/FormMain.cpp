@@ -11,6 +11,8 @@
 #include <QTabWidget>
 
 #include "instruments/AnBase.h"
+#include "serial/ComControls.h"
+#include "serial/ComDataPacket.h"
 
 int ComponentTag(const QObject *component) {
   if (!component) return 0;
@@ -47,6 +49,9 @@ TFormMain::TFormMain(QWidget *parent) : QMainWindow(parent) {
   FontDialog1Font.SetName("MS Sans Serif");
   FontDialog1Font.SetHeight(-13);
 
+  // The port comes first: the framer, the selection boxes and the lamps bind to it.
+  BuildSerialComponents();
+
   PageControl1 = new QTabWidget(this);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
   // Pages change only through the main menu: the tabs are never shown.
@@ -76,12 +81,22 @@ TFormMain::TFormMain(QWidget *parent) : QMainWindow(parent) {
   setMinimumSize(500, 500);
   PlaceAtDesignSize();
   FDesignGeometry = geometry();
+
+  // Every component exists now: the stored settings take effect (the port stays closed).
+  ComPort1->Loaded();
+  ComDataPacket1->Loaded();
+  ComLed2->Loaded();
+  ComLed1->Loaded();
   FormCreate(this);
 }
 
 TFormMain::~TFormMain() {
   // Pages are destroyed with the window; their focus changes must not reach a half-gone window.
   disconnect(qApp, &QApplication::focusChanged, this, &TFormMain::FocusChanged);
+  // Closing the port still delivers what was received before; the window those records reach
+  // must be whole then, so the port goes first.
+  delete ComPort1;
+  ComPort1 = nullptr;
 }
 
 QWidget *TFormMain::AddPage(const char *name, const char *caption) {
@@ -115,10 +130,10 @@ void TFormMain::BuildMenu() {
   connect(Show1, &QMenu::aboutToShow, this, [this] { SetActivePage(TabSheetShow); });
   ConnectSchnittstelle1 = Show1->addAction(QStringLiteral("Connect Schnittstelle"));
   name(ConnectSchnittstelle1, "ConnectSchnittstelle1");
-  connect(ConnectSchnittstelle1, &QAction::triggered, this, [this] { ConnectSchnittstelle1Click(); });
+  connect(ConnectSchnittstelle1, &QAction::triggered, this, Guarded([this] { ConnectSchnittstelle1Click(); }));
   DisconnectSchnittstelle1 = Show1->addAction(QStringLiteral("Disconnect Schnittstelle"));
   name(DisconnectSchnittstelle1, "DisconnectSchnittstelle1");
-  connect(DisconnectSchnittstelle1, &QAction::triggered, this, [this] { DisconnectSchnittstelle1Click(); });
+  connect(DisconnectSchnittstelle1, &QAction::triggered, this, Guarded([this] { DisconnectSchnittstelle1Click(); }));
 
   auto pageItem = [&](const char *objName, const char *caption, QWidget *page) {
     QAction *a = bar->addAction(QString::fromUtf8(caption));
@@ -199,10 +214,7 @@ void TFormMain::FormShow(TObject * /*Sender*/) {
   SetActivePage(TabSheetShow);
 }
 
-void TFormMain::ConnectSchnittstelle1Click() {
-  // Opens ComPort1 once the port component is part of the window.
-}
+// Neither command catches: a port that will not open raises, and the signal wrapper shows it.
+void TFormMain::ConnectSchnittstelle1Click() { ComPort1->SetConnected(true); }
 
-void TFormMain::DisconnectSchnittstelle1Click() {
-  // Closes ComPort1 once the port component is part of the window.
-}
+void TFormMain::DisconnectSchnittstelle1Click() { ComPort1->SetConnected(false); }

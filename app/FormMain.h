@@ -10,12 +10,13 @@
 #include <QPushButton>
 #include <QString>
 
+#include "platform/Application.h"
 #include "platform/Events.h"
 #include "platform/Font.h"
+#include "serial/ComPort.h"
 
 class QAction;
 class QCheckBox;
-class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -25,6 +26,9 @@ class QTabWidget;
 class TAnGradient;
 class TAnVMeter;
 class TColorBox;
+class TComComboBox;
+class TComDataPacket;
+class TComLed;
 class TNumEditField;
 
 // Integer tag of a component: the meters keep their own, other widgets carry it as the dynamic
@@ -35,6 +39,16 @@ void SetComponentTag(QObject *component, int tag);
 // An editor field's 64-bit value as a meter's 32-bit range bound: beyond the float range it
 // saturates (infinities too, a meter cannot use them); NaN gives nothing.
 std::optional<float> FieldToFloat(double v);
+
+// Sets the port's speed in bits per second: a rate the enumeration names becomes that member,
+// any other rate brCustom with CustomBaudRate.
+void SetPortSpeed(TCustomComPort &port, int32_t bitsPerSecond);
+
+// Qt does not carry exceptions through its signal delivery: a handler connected to a signal runs
+// inside this wrapper, and what it raises goes to the application's exception display.
+template <class Handler> auto Guarded(Handler handler) {
+  return [handler] { RunGuarded(handler); };
+}
 
 // The editor's flat instrument button (single-line frame, text red under the mouse). It is a
 // TObject so that the shared click handler receives it as Sender and reads its tag.
@@ -68,8 +82,11 @@ public:
   // The stored texts of the Schnittstelle page, CR LF line breaks included.
   std::string SchnittstelleText() const;
   std::string ProtokollText() const;
-  // Name of the port the terminal page shows.
+  // Name of the port the terminal page shows: ComPort1's.
   std::string PortName() const;
+  // Port name and speed chosen outside the Schnittstelle page (the command line): an empty name
+  // and a speed of 0 keep what is set. The selection boxes then show the new values.
+  void UsePort(const std::string &name, int32_t bitsPerSecond);
 
   // Handlers (Sender first, as every event of the program).
   void FormCreate(TObject *Sender);
@@ -108,6 +125,9 @@ public:
   TFont FontDialog1Font;
 
   // Components, named as their objectName.
+  TComPort *ComPort1 = nullptr;
+  TComDataPacket *ComDataPacket1 = nullptr;
+
   QMenu *Datei1 = nullptr;
   QAction *Projektladen1 = nullptr;
   QAction *Projektspeichern1 = nullptr;
@@ -131,14 +151,14 @@ public:
 
   TAnGradient *AnGradient1 = nullptr;
 
-  QComboBox *ComComboBox1 = nullptr;
-  QComboBox *ComComboBox2 = nullptr;
-  QLabel *ComLed2 = nullptr;
+  TComComboBox *ComComboBox1 = nullptr;
+  TComComboBox *ComComboBox2 = nullptr;
+  TComLed *ComLed2 = nullptr;
   QPushButton *ButtonConnectComPort1 = nullptr;
   QPushButton *ButtonDisConnectComPort1 = nullptr;
 
   QPushButton *ButtonClearTerminal = nullptr;
-  QLabel *ComLed1 = nullptr;
+  TComLed *ComLed1 = nullptr;
   QLabel *LabelTerminal = nullptr;
   QLineEdit *EditTerminalSendString = nullptr;
   QPushButton *ButtonSendString = nullptr;
@@ -177,6 +197,7 @@ private:
   // A font of the design data: Windows face name and height (negative: pixels).
   static QFont DesignFont(const char *name, int height, TFontStyles style = 0);
   void BuildMenu();
+  void BuildSerialComponents();
   void BuildShowPage();
   void BuildInstrumentePage();
   void BuildSchnittstellePage();

@@ -1,7 +1,10 @@
-// The Schnittstelle page (port choice and protocol description) and the Terminal page.
+// The serial port with its framer, the Schnittstelle page (port choice and protocol
+// description) and the Terminal page.
 #include "app/FormMain.h"
 
-#include <QComboBox>
+#include "serial/ComControls.h"
+#include "serial/ComDataPacket.h"
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -68,12 +71,24 @@ QLabel *BoldLabel(const char *name, const std::string &text, QWidget *parent) {
   return l;
 }
 
-QLabel *LedPlaceholder(const char *name, QWidget *parent) {
-  auto *led = new QLabel(parent);
+// A green connection lamp, created loading: it reads its port once the window is complete.
+TComLed *ConnectionLed(const char *name, QWidget *parent) {
+  auto *led = new TComLed(parent);
   led->setObjectName(QString::fromLatin1(name));
-  led->setFixedSize(16, 16);
-  led->setStyleSheet(QStringLiteral("background: #004000; border: 1px solid gray; border-radius: 8px;"));
+  led->BeginLoading();
+  led->SetLedSignal(lsConn);
+  led->SetKind(lkGreenLight);
+  led->setFixedSize(led->sizeHint());
   return led;
+}
+
+TComComboBox *PortBox(const char *name, TComProperty property, TCustomComPort *port, QWidget *parent) {
+  auto *box = new TComComboBox(parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->SetComProperty(property);
+  box->SetAutoApply(true);
+  box->SetComPort(port);
+  return box;
 }
 
 QPushButton *Button(const char *name, const char *caption, QWidget *parent) {
@@ -88,9 +103,59 @@ std::string TFormMain::SchnittstelleText() const { return JoinCrLf(Schnittstelle
 
 std::string TFormMain::ProtokollText() const { return JoinCrLf(ProtokollLines) + "\r\n\r\n\r\n\r\n\r\n"; }
 
-// The port component will report its own port name; until it is part of the window the name
-// is the design value.
-std::string TFormMain::PortName() const { return "COM10"; }
+std::string TFormMain::PortName() const { return ComPort1->Port(); }
+
+void SetPortSpeed(TCustomComPort &port, int32_t bitsPerSecond) {
+  for (int member = br110; member <= br256000; ++member) {
+    if (BaudRateValue(TBaudRate(member)) == static_cast<uint32_t>(bitsPerSecond)) {
+      port.SetBaudRate(TBaudRate(member));
+      return;
+    }
+  }
+  // The rate first: an open port then applies the line settings once, at the right speed.
+  port.SetCustomBaudRate(bitsPerSecond);
+  port.SetBaudRate(brCustom);
+}
+
+void TFormMain::UsePort(const std::string &name, int32_t bitsPerSecond) {
+  if (!name.empty()) ComPort1->SetPort(name);
+  if (bitsPerSecond > 0) SetPortSpeed(*ComPort1, bitsPerSecond);
+  ComComboBox1->Select().SelectPortValue();
+  ComComboBox2->Select().SelectPortValue();
+}
+
+void TFormMain::BuildSerialComponents() {
+  ComPort1 = new TComPort(this);
+  ComPort1->setObjectName(QStringLiteral("ComPort1"));
+  ComPort1->BeginLoading();
+  ComPort1->SetPort("COM10");
+  ComPort1->SetBaudRate(br19200);
+  ComPort1->SetDataBits(dbEight);
+  ComPort1->SetStopBits(sbOneStopBit);
+  ComPort1->Parity().SetBits(prNone);
+  TComFlowControl &flow = ComPort1->FlowControl();
+  flow.SetOutCTSFlow(false);
+  flow.SetOutDSRFlow(false);
+  flow.SetControlDTR(dtrDisable);
+  flow.SetControlRTS(rtsDisable);
+  flow.SetXonXoffOut(false);
+  flow.SetXonXoffIn(false);
+  ComPort1->SetEventChar('0');
+  ComPort1->SetEvents({evRxChar, evTxEmpty, evRxFlag, evCTS, evDSR, evRx80Full});
+  ComPort1->SetStoredProps({spBasic});
+  // Before the framer attaches: with a block consumer linked the port refuses this setting.
+  ComPort1->SetTriggersOnRxChar(false);
+  ComPort1->SetConnected(false);
+
+  ComDataPacket1 = new TComDataPacket(this);
+  ComDataPacket1->setObjectName(QStringLiteral("ComDataPacket1"));
+  ComDataPacket1->BeginLoading();
+  ComDataPacket1->SetComPort(ComPort1);
+  ComDataPacket1->SetStartString("#");
+  ComDataPacket1->SetStopString("<");
+  ComDataPacket1->SetIncludeStrings(true);
+  ComDataPacket1->OnPacket = [this](TObject *Sender, const std::string &Str) { ComDataPacket1Packet(Sender, Str); };
+}
 
 void TFormMain::BuildSchnittstellePage() {
   auto *page = new QHBoxLayout(TabSheetSchnittstelle);
@@ -100,19 +165,17 @@ void TFormMain::BuildSchnittstellePage() {
   auto *grid = new QGridLayout(port);
   auto *labelPort = new QLabel(QStringLiteral("Com Port"), port);
   labelPort->setObjectName(QStringLiteral("LabelComPort"));
-  ComComboBox1 = new QComboBox(port);
-  ComComboBox1->setObjectName(QStringLiteral("ComComboBox1"));
-  ComComboBox1->addItem(QStringLiteral("COM10"));
+  ComComboBox1 = PortBox("ComComboBox1", cpPort, ComPort1, port);
   auto *labelBaud = new QLabel(QStringLiteral("Baud Rate"), port);
   labelBaud->setObjectName(QStringLiteral("LabelBaudRate"));
-  ComComboBox2 = new QComboBox(port);
-  ComComboBox2->setObjectName(QStringLiteral("ComComboBox2"));
-  ComComboBox2->addItem(QStringLiteral("19200"));
-  ComLed2 = LedPlaceholder("ComLed2", port);
+  ComComboBox2 = PortBox("ComComboBox2", cpBaudRate, ComPort1, port);
+  ComLed2 = ConnectionLed("ComLed2", port);
+  ComLed2->SetComPort(ComPort1);
   ButtonConnectComPort1 = Button("ButtonConnectComPort1", "Connect", port);
-  connect(ButtonConnectComPort1, &QPushButton::clicked, this, [this] { ConnectSchnittstelle1Click(); });
+  connect(ButtonConnectComPort1, &QPushButton::clicked, this, Guarded([this] { ConnectSchnittstelle1Click(); }));
   ButtonDisConnectComPort1 = Button("ButtonDisConnectComPort1", "Disconnect", port);
-  connect(ButtonDisConnectComPort1, &QPushButton::clicked, this, [this] { DisconnectSchnittstelle1Click(); });
+  connect(ButtonDisConnectComPort1, &QPushButton::clicked, this,
+          Guarded([this] { DisconnectSchnittstelle1Click(); }));
   grid->addWidget(labelPort, 0, 0);
   grid->addWidget(ComComboBox1, 0, 1);
   grid->addWidget(ComLed2, 0, 2);
@@ -138,7 +201,8 @@ void TFormMain::BuildTerminalPage() {
   auto *row = new QHBoxLayout;
   ButtonClearTerminal = Button("ButtonClearTerminal", "Clear", TabSheetTerminal);
   connect(ButtonClearTerminal, &QPushButton::clicked, this, [this] { ButtonClearTerminalClick(this); });
-  ComLed1 = LedPlaceholder("ComLed1", TabSheetTerminal);
+  // Bound to no port: it never lights.
+  ComLed1 = ConnectionLed("ComLed1", TabSheetTerminal);
   LabelTerminal = new QLabel(QStringLiteral("xxx"), TabSheetTerminal);
   LabelTerminal->setObjectName(QStringLiteral("LabelTerminal"));
   EditTerminalSendString = new QLineEdit(TabSheetTerminal);
@@ -146,9 +210,10 @@ void TFormMain::BuildTerminalPage() {
   // Sending a string has no function: the button is only enabled and disabled.
   ButtonSendString = Button("ButtonSendString", "Send String", TabSheetTerminal);
   ButtonTerminalConnect = Button("ButtonTerminalConnect", "Connect", TabSheetTerminal);
-  connect(ButtonTerminalConnect, &QPushButton::clicked, this, [this] { ButtonTerminalConnectClick(this); });
+  connect(ButtonTerminalConnect, &QPushButton::clicked, this, Guarded([this] { ButtonTerminalConnectClick(this); }));
   ButtonTerminalDisconnect = Button("ButtonTerminalDisconnect", "Disconnect", TabSheetTerminal);
-  connect(ButtonTerminalDisconnect, &QPushButton::clicked, this, [this] { ButtonTerminalDisconnectClick(this); });
+  connect(ButtonTerminalDisconnect, &QPushButton::clicked, this,
+          Guarded([this] { ButtonTerminalDisconnectClick(this); }));
   row->addWidget(ButtonClearTerminal);
   row->addWidget(ComLed1);
   row->addWidget(LabelTerminal);
@@ -174,14 +239,16 @@ void TFormMain::TabSheetTerminalShow(TObject * /*Sender*/) {
   ComTerminal1->clear();
 }
 
+// The terminal control will own these two: setting its Connected opens or closes its bound
+// port. Until it is part of the window they set ComPort1's directly, with the same effect.
 void TFormMain::ButtonTerminalConnectClick(TObject * /*Sender*/) {
   ButtonSendString->setEnabled(true);
-  // The terminal connects its bound port here once the port component is part of the window.
+  ComPort1->SetConnected(true);
 }
 
 void TFormMain::ButtonTerminalDisconnectClick(TObject * /*Sender*/) {
   ButtonSendString->setEnabled(false);
-  // The terminal closes its bound port here once the port component is part of the window.
+  ComPort1->SetConnected(false);
 }
 
 void TFormMain::ButtonClearTerminalClick(TObject * /*Sender*/) { ComTerminal1->clear(); }

@@ -68,13 +68,25 @@ int main(int argc, char **argv) {
   QCoreApplication::setApplicationVersion(TELMORA_VERSION);
   FormatSettings() = TFormatSettings::FromProcessLocale();
 
+  // Nobody is there to close a message box while a screenshot is taken: failures go to stderr.
+  if (!cl.Screenshot.empty())
+    SetExceptionSink([](const std::string &message) { std::cerr << "telmora: " << message << "\n"; });
+
   TFormMain form;
+  form.UsePort(cl.Port, cl.BaudRate);
   if (!cl.Page.empty()) {
     // The window starts on its Show page; the requested page follows once it is shown.
     form.show();
     form.ShowPageByName(cl.Page);
   }
-  if (!cl.Screenshot.empty()) return WriteScreenshot(form, cl.Screenshot);
+  const auto connect = [&form] { RunGuarded([&form] { form.ConnectSchnittstelle1Click(); }); };
+  if (!cl.Screenshot.empty()) {
+    form.show();
+    if (cl.Connect) connect();
+    return WriteScreenshot(form, cl.Screenshot);
+  }
   form.show();
+  // Once the event loop runs, so that a failure's message box appears over the painted window.
+  if (cl.Connect) QTimer::singleShot(0, &form, connect);
   return app.exec();
 }

@@ -3,34 +3,78 @@
 #include "app/CommandLine.h"
 
 TEST(CommandLine, OptionsAndErrors) {
+  const std::string badRate = "': give the speed in bits per second as a whole number greater than 0, such as 19200";
   struct Case {
     std::vector<std::string> args;
-    bool help, version;
-    std::string shot, error, page = "";
+    bool help = false, version = false;
+    std::string shot = "", error = "", page = "", port = "";
+    int32_t baud = 0;
+    bool connect = false;
   };
   const std::vector<Case> cases = {
-      {{}, false, false, "", ""},
-      {{"--help"}, true, false, "", ""},
-      {{"-h"}, true, false, "", ""},
-      {{"--version"}, false, true, "", ""},
-      {{"--screenshot", "a.png"}, false, false, "a.png", ""},
-      {{"--screenshot=b.png"}, false, false, "b.png", ""},
-      {{"--screenshot"}, false, false, "", "option '--screenshot' needs a value"},
-      {{"--screenshot="}, false, false, "", "option '--screenshot' needs a value"},
-      {{"--frobnicate"}, false, false, "", "unknown option '--frobnicate'"},
-      {{"file.txt"}, false, false, "", "unexpected argument 'file.txt'"},
-      {{"--page", "terminal"}, false, false, "", "", "Terminal"},
-      {{"--page=Optionen", "--screenshot", "o.png"}, false, false, "o.png", "", "Optionen"},
-      {{"--page", "Nirgends"}, false, false, "",
-       "unknown page 'Nirgends' (pages: Show, Instrumente, Schnittstelle, Terminal, Optionen, Hilfe)", "Nirgends"},
+      {.args = {}},
+      {.args = {"--help"}, .help = true},
+      {.args = {"-h"}, .help = true},
+      {.args = {"--version"}, .version = true},
+      {.args = {"--screenshot", "a.png"}, .shot = "a.png"},
+      {.args = {"--screenshot=b.png"}, .shot = "b.png"},
+      {.args = {"--screenshot"}, .error = "option '--screenshot' needs a value"},
+      {.args = {"--screenshot="}, .error = "option '--screenshot' needs a value"},
+      {.args = {"--frobnicate"}, .error = "unknown option '--frobnicate'"},
+      {.args = {"file.txt"}, .error = "unexpected argument 'file.txt'"},
+      {.args = {"--page", "terminal"}, .page = "Terminal"},
+      {.args = {"--page=Optionen", "--screenshot", "o.png"}, .shot = "o.png", .page = "Optionen"},
+      {.args = {"--page", "Nirgends"},
+       .error = "unknown page 'Nirgends' (pages: Show, Instrumente, Schnittstelle, Terminal, Optionen, Hilfe)",
+       .page = "Nirgends"},
+      // Port names and paths pass as they stand.
+      {.args = {"--port", "/dev/pts/3"}, .port = "/dev/pts/3"},
+      {.args = {"--port=ttyUSB0"}, .port = "ttyUSB0"},
+      {.args = {"--port", "/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"},
+       .port = "/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"},
+      {.args = {"--port"}, .error = "option '--port' needs a value"},
+      {.args = {"--port="}, .error = "option '--port' needs a value"},
+      // Speeds: any whole number above 0 that fits the port's custom rate.
+      {.args = {"--baud", "115200"}, .baud = 115200},
+      {.args = {"--baud=250000"}, .baud = 250000},
+      {.args = {"--baud", "1"}, .baud = 1},
+      {.args = {"--baud", "2147483647"}, .baud = 2147483647},
+      {.args = {"--baud", "2147483648"}, .error = "invalid baud rate '2147483648" + badRate},
+      {.args = {"--baud", "0"}, .error = "invalid baud rate '0" + badRate},
+      {.args = {"--baud", "-9600"}, .error = "invalid baud rate '-9600" + badRate},
+      {.args = {"--baud", "+9600"}, .error = "invalid baud rate '+9600" + badRate},
+      {.args = {"--baud", "fast"}, .error = "invalid baud rate 'fast" + badRate},
+      {.args = {"--baud", "9600baud"}, .error = "invalid baud rate '9600baud" + badRate},
+      {.args = {"--baud", "96.5"}, .error = "invalid baud rate '96.5" + badRate},
+      {.args = {"--baud", " 9600"}, .error = "invalid baud rate ' 9600" + badRate},
+      {.args = {"--baud", "99999999999999999999999"}, .error = "invalid baud rate '99999999999999999999999" + badRate},
+      {.args = {"--baud"}, .error = "option '--baud' needs a value"},
+      {.args = {"--connect"}, .connect = true},
+      {.args = {"--connect=yes"}, .error = "unknown option '--connect=yes'"},
+      {.args = {"--port", "/dev/pts/9", "--baud", "57600", "--connect", "--screenshot", "s.png"},
+       .shot = "s.png", .port = "/dev/pts/9", .baud = 57600, .connect = true},
+      // The first error ends the parse.
+      {.args = {"--baud", "x", "--connect"}, .error = "invalid baud rate 'x" + badRate},
   };
   for (const auto &c : cases) {
+    std::string joined;
+    for (const auto &a : c.args) joined += " " + a;
+    SCOPED_TRACE(joined);
     const auto cl = ParseCommandLine(c.args);
     EXPECT_EQ(cl.Help, c.help);
     EXPECT_EQ(cl.Version, c.version);
     EXPECT_EQ(cl.Screenshot, c.shot);
     EXPECT_EQ(cl.Error, c.error);
     EXPECT_EQ(cl.Page, c.page);
+    EXPECT_EQ(cl.Port, c.port);
+    EXPECT_EQ(cl.BaudRate, c.baud);
+    EXPECT_EQ(cl.Connect, c.connect);
   }
-  EXPECT_NE(UsageText("telmora").find("--screenshot FILE"), std::string::npos);
+}
+
+TEST(CommandLine, UsageNamesEveryOption) {
+  const std::string usage = UsageText("telmora");
+  for (const char *option : {"--screenshot FILE", "--page NAME", "--port NAME", "--baud RATE", "--connect", "--help",
+                             "--version", "/dev/pts/3"})
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
 }

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Connecting from the command line: a pseudo-terminal stands in for the microcontroller and keeps
+# sending records while the program opens it with --port … --connect.
+set -u
+bin="$1"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+timeout 60 python3 - "$bin" "$tmp" <<'EOF'
+import os, pty, subprocess, sys, threading, tty
+
+binary, tmp = sys.argv[1], sys.argv[2]
+failed = False
+
+def check(name, ok, detail=""):
+    global failed
+    print(("ok: " if ok else "FAIL: ") + name + ("" if ok else "\n" + detail))
+    failed |= not ok
+
+# The slave stays open here too (raw, so nothing is echoed back), so the line never drops while
+# the program opens and closes it.
+master, slave = pty.openpty()
+tty.setraw(slave)
+path = os.ttyname(slave)
+os.set_blocking(master, False)
+
+stop = threading.Event()
+def send():
+    n = 0
+    while not stop.wait(0.01):
+        try:
+            os.write(master, b"#3M%d.5<#7M%d<" % (n % 100, (n * 7) % 100))
+        except BlockingIOError:
+            pass  # nobody reads yet: the queue is full
+        n += 1
+writer = threading.Thread(target=send)
+writer.start()
+
+def run(*args):
+    return subprocess.run([binary, *args], capture_output=True, text=True, timeout=40)
+
+try:
+    shot = os.path.join(tmp, "connected.png")
+    r = run("--port", path, "--connect", "--page", "Schnittstelle", "--screenshot", shot)
+    check("--port PTY --connect exits 0", r.returncode == 0, r.stderr)
+    check("--port PTY --connect reports no failure", "Unable" not in r.stderr and "failed" not in r.stderr, r.stderr)
+    with open(shot, "rb") as f:
+        check("the screenshot is a PNG", f.read(8) == b"\x89PNG\r\n\x1a\n")
+
+    # The same page without --connect differs only by the unlit lamp.
+    closed = os.path.join(tmp, "closed.png")
+    r = run("--port", path, "--page", "Schnittstelle", "--screenshot", closed)
+    check("--port PTY alone exits 0", r.returncode == 0, r.stderr)
+    again = os.path.join(tmp, "closed-again.png")
+    run("--port", path, "--page", "Schnittstelle", "--screenshot", again)
+    with open(shot, "rb") as a, open(closed, "rb") as b, open(again, "rb") as c:
+        closed_bytes = b.read()
+        check("the closed page is drawn the same each time", closed_bytes == c.read())
+        check("the connected page differs from the closed one (lamp lit)", a.read() != closed_bytes)
+
+    # A port that does not exist: the failure is reported and the program carries on.
+    r = run("--port", "/dev/telmora-no-such-port", "--connect", "--screenshot", os.path.join(tmp, "missing.png"))
+    check("--connect to a missing port still exits 0", r.returncode == 0, r.stderr)
+    check("--connect to a missing port says why", "Unable to open com port (Error: 2)" in r.stderr, r.stderr)
+
+    r = run("--port", path, "--baud", "250000", "--connect", "--screenshot", os.path.join(tmp, "custom.png"))
+    check("a custom rate opens the pty", r.returncode == 0 and "Unable" not in r.stderr, r.stderr)
+
+    r = run("--baud", "fast", "--connect")
+    check("--baud fast is a bad command line", r.returncode == 2 and "invalid baud rate 'fast'" in r.stderr, r.stderr)
+finally:
+    stop.set()
+    writer.join()
+    os.close(master)
+    os.close(slave)
+sys.exit(1 if failed else 0)
+EOF
