@@ -22,6 +22,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class TComTerminal;
 class QTabWidget;
 class TAnGradient;
 class TAnVMeter;
@@ -164,7 +165,7 @@ public:
   QPushButton *ButtonSendString = nullptr;
   QPushButton *ButtonTerminalConnect = nullptr;
   QPushButton *ButtonTerminalDisconnect = nullptr;
-  QPlainTextEdit *ComTerminal1 = nullptr;
+  TComTerminal *ComTerminal1 = nullptr;
 
   QPushButton *ButtonSetStandardView = nullptr;
   TColorBox *ColorBoxShowFarbeNach = nullptr;

@@ -1,6 +1,7 @@
 // The serial port with its framer, the Schnittstelle page (port choice and protocol
 // description) and the Terminal page.
 #include "app/FormMain.h"
+#include "serial/ComTerminal.h"
 
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
@@ -223,32 +224,43 @@ void TFormMain::BuildTerminalPage() {
   row->addWidget(ButtonTerminalDisconnect);
   page->addLayout(row);
 
-  ComTerminal1 = new QPlainTextEdit(TabSheetTerminal);
+  // After ComDataPacket1, so the meters hear every block before the terminal shows it.
+  ComTerminal1 = new TComTerminal(TabSheetTerminal);
   ComTerminal1->setObjectName(QStringLiteral("ComTerminal1"));
-  ComTerminal1->setReadOnly(true);
-  ComTerminal1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  ComTerminal1->setFont(DesignFont("Courier", -17, fsBold));
-  ComTerminal1->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; color: black; }")
-                                  .arg(ToQColor(clCream).name()));
+  ComTerminal1->BeginLoading();
+  ComTerminal1->SetColumns(200);
+  ComTerminal1->SetRows(100);
+  ComTerminal1->SetWrapLines(true);
+  ComTerminal1->SetEmulation(teNone);
+  ComTerminal1->SetScrollBars(ssBoth);
+  ComTerminal1->SetColor(clCream);
+  TFont font;
+  font.SetName("Courier");
+  font.SetHeight(-17);
+  font.SetStyle(fsBold);
+  font.SetColor(clBlack);
+  font.SetCharset(ANSI_CHARSET);
+  ComTerminal1->SetFont(font);
+  ComTerminal1->SetComPort(ComPort1);
+  ComTerminal1->Loaded();
   page->addWidget(ComTerminal1, 1);
 }
 
 void TFormMain::TabSheetTerminalShow(TObject * /*Sender*/) {
   ButtonSendString->setEnabled(true);
   LabelTerminal->setText(QString::fromStdString(PortName()));
-  ComTerminal1->clear();
+  ComTerminal1->EraseAll();
 }
 
-// The terminal control will own these two: setting its Connected opens or closes its bound
-// port. Until it is part of the window they set ComPort1's directly, with the same effect.
+// The terminal's Connected opens or closes the port it is bound to, ComPort1.
 void TFormMain::ButtonTerminalConnectClick(TObject * /*Sender*/) {
   ButtonSendString->setEnabled(true);
-  ComPort1->SetConnected(true);
+  ComTerminal1->SetConnected(true);
 }
 
 void TFormMain::ButtonTerminalDisconnectClick(TObject * /*Sender*/) {
   ButtonSendString->setEnabled(false);
-  ComPort1->SetConnected(false);
+  ComTerminal1->SetConnected(false);
 }
 
-void TFormMain::ButtonClearTerminalClick(TObject * /*Sender*/) { ComTerminal1->clear(); }
+void TFormMain::ButtonClearTerminalClick(TObject * /*Sender*/) { ComTerminal1->EraseAll(); }

@@ -1,6 +1,8 @@
 // The main window's serial side: the port and framer as designed, the selection boxes and lamps
 // bound to them, the Connect and Disconnect commands with their failures, live records reaching
 // the meters over a pseudo-terminal, and a hangup.
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include <unistd.h>
 
 #include "app/FormMain.h"
+#include "serial/ComTerminal.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "platform/PosixSerialDevice.h"
@@ -367,3 +370,22 @@ TEST_F(FormMainSerialTest, portBoxPickWhileConnectedReopensOnTheChosenPort) {
 }
 
 } // namespace
+
+TEST_F(FormMainSerialTest, receivedBytesReachTheMetersAndTheTerminalAndTypedKeysTheDevice) {
+  ASSERT_EQ(Pty.Open(), 0);
+  Form->UsePort(Pty.SlavePath(), 0);
+  Form->Terminal1->trigger(); // the terminal page: its show erases the grid
+  Form->ButtonTerminalConnect->click();
+  ASSERT_TRUE(Form->ComPort1->Connected());
+  ASSERT_EQ(Pty.Send("#3M7<hi", 2s), 7u);
+  WaitForValue(7.0f);
+  ASSERT_TRUE(testsupport::RunLoopUntil([&] { return Form->ComTerminal1->Buffer().GetCell(7, 1).Ch == 'i'; }));
+  std::string row;
+  for (int col = 1; col <= 7; ++col) row += Form->ComTerminal1->Buffer().GetCell(col, 1).Ch;
+  EXPECT_EQ(row, "#3M7<hi");
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+  QCoreApplication::sendEvent(Form->ComTerminal1, &key);
+  EXPECT_EQ(Pty.Receive(1, 2s), "a");
+  Form->ButtonTerminalDisconnect->click();
+  EXPECT_FALSE(Form->ComPort1->Connected());
+}
