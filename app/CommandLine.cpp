@@ -47,6 +47,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
     };
     if (a == "-h" || a == "--help") {
       cl.Help = true;
+    } else if (a == "--demo") {
+      cl.Demo = true;
     } else if (a == "-V" || a == "--version") {
       cl.Version = true;
     } else if (a == "--screenshot" || a.rfind("--screenshot=", 0) == 0) {
@@ -80,6 +82,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
     }
     if (!cl.Error.empty()) break;
   }
+  if (cl.Error.empty() && cl.Demo && (!cl.Port.empty() || cl.BaudRate != 0 || cl.Connect))
+    cl.Error = "--demo brings its own simulated device: it cannot be combined with --port, --baud or --connect";
   return cl;
 }
 
@@ -97,6 +101,8 @@ std::string UsageText(const std::string &program) {
          "  --baud RATE        use RATE bits per second; rates the Baud Rate list does not offer\n"
          "                     are set as a custom rate\n"
          "  --connect          open the port at start, as Connect does\n"
+         "  --demo             start connected to a built-in simulated device that sends values\n"
+         "                     to all ten meters (your own settings are left alone)\n"
          "  -h, --help         show this help and exit\n"
          "  -V, --version      show the version and exit\n"
          "\n"

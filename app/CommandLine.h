@@ -13,6 +13,7 @@ struct TCommandLine {
   std::string Port;       // port name or device path to use, empty for the stored one
   int32_t BaudRate = 0;   // bits per second, greater than 0; 0 when not given
   bool Connect = false;   // open the port once the window is shown
+  bool Demo = false;      // run against the built-in simulated device
   std::string Error;      // set when the arguments are not understood
 };
 

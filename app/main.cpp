@@ -4,9 +4,12 @@
 #include <iostream>
 
 #include <QScreen>
+#include <QEventLoop>
 #include <QTimer>
+#include <memory>
 
 #include "app/CommandLine.h"
+#include "app/Demo.h"
 #include "app/FormMain.h"
 #include "platform/Application.h"
 #include "platform/FormatSettings.h"
@@ -21,8 +24,14 @@ bool HasDisplay() {
          (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"));
 }
 
-int WriteScreenshot(TFormMain &form, const std::string &file) {
+int WriteScreenshot(TFormMain &form, const std::string &file, int settleMs) {
   form.show();
+  // Values on their way (the demo's stream) get time to arrive and be drawn.
+  if (settleMs > 0) {
+    QEventLoop loop;
+    QTimer::singleShot(settleMs, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
   // Let the window lay itself out and paint once before it is grabbed.
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
   const QPixmap shot = form.grab();
@@ -73,7 +82,19 @@ int main(int argc, char **argv) {
     SetExceptionSink([](const std::string &message) { std::cerr << "telmora: " << message << "\n"; });
 
   TFormMain form;
-  form.UsePort(cl.Port, cl.BaudRate);
+  std::unique_ptr<TDemo> demo;
+  if (cl.Demo) {
+    form.show();
+    demo = std::make_unique<TDemo>(form);
+    std::string error;
+    if (!demo->Start(200, error)) {
+      std::cerr << "telmora: " << error << "\n";
+      return 1;
+    }
+    std::cout << "telmora: demo running on the simulated device " << demo->DevicePath() << std::endl;
+  } else {
+    form.UsePort(cl.Port, cl.BaudRate);
+  }
   if (!cl.Page.empty()) {
     // The window starts on its Show page; the requested page follows once it is shown.
     form.show();
@@ -83,7 +104,7 @@ int main(int argc, char **argv) {
   if (!cl.Screenshot.empty()) {
     form.show();
     if (cl.Connect) connect();
-    return WriteScreenshot(form, cl.Screenshot);
+    return WriteScreenshot(form, cl.Screenshot, cl.Demo ? 1500 : 0);
   }
   form.show();
   // Once the event loop runs, so that a failure's message box appears over the painted window.

@@ -10,10 +10,16 @@ TEST(CommandLine, OptionsAndErrors) {
     std::string shot = "", error = "", page = "", port = "";
     int32_t baud = 0;
     bool connect = false;
+    bool demo = false;
   };
   const std::vector<Case> cases = {
       {.args = {}},
       {.args = {"--help"}, .help = true},
+      {.args = {"--demo"}, .demo = true},
+      {.args = {"--demo", "--screenshot", "d.png"}, .shot = "d.png", .demo = true},
+      {.args = {"--demo", "--port", "ttyS0"},
+       .error = "--demo brings its own simulated device: it cannot be combined with --port, --baud or --connect",
+       .port = "ttyS0", .demo = true},
       {.args = {"-h"}, .help = true},
       {.args = {"--version"}, .version = true},
       {.args = {"--screenshot", "a.png"}, .shot = "a.png"},
@@ -69,6 +75,7 @@ TEST(CommandLine, OptionsAndErrors) {
     EXPECT_EQ(cl.Port, c.port);
     EXPECT_EQ(cl.BaudRate, c.baud);
     EXPECT_EQ(cl.Connect, c.connect);
+    EXPECT_EQ(cl.Demo, c.demo);
   }
 }
 
