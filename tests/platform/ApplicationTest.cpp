@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <chrono>
 #include <functional>
 #include <stdexcept>
@@ -21,18 +23,7 @@ namespace {
 
 constexpr auto Deadline = 10s;
 
-bool RunLoopUntil(const std::function<bool()> &done) {
-  QDeadlineTimer deadline(Deadline);
-  QTimer wake;
-  wake.setSingleShot(true);
-  wake.start(Deadline);
-  while (!done()) {
-    if (deadline.hasExpired())
-      return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
+using testsupport::RunLoopUntil;
 
 QEvent::Type TestEventType() {
   static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());

@@ -32,18 +32,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Runs the event loop until `done` holds or 2 s pass; a short timer re-checks conditions that
-// other threads change without posting an event.
+// Waits on the event loop, looking every 5 ms at what other threads change.
 bool RunUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 2000ms) {
-  QDeadlineTimer deadline(limit);
-  QTimer tick;
-  tick.start(5);
-  while (!done()) {
-    if (deadline.hasExpired())
-      return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
+  return testsupport::RunLoopUntil(done, limit, 5ms);
 }
 
 // Waits until the thread's pending wait has taken the events injected so far (it then hands them

@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -29,16 +31,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Waits on the event loop, looking every 5 ms at what other threads change.
 bool RunUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 2000ms) {
-  QDeadlineTimer deadline(limit);
-  QTimer tick;
-  tick.start(5);
-  while (!done()) {
-    if (deadline.hasExpired())
-      return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
+  return testsupport::RunLoopUntil(done, limit, 5ms);
 }
 
 // Waits (without the event loop) until the device's event wait sleeps in the kernel.

@@ -19,6 +19,8 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -49,16 +51,7 @@ struct OpenPort {
   }
 };
 
-bool RunUntil(const std::function<bool()> &done) {
-  QDeadlineTimer deadline(5000);
-  QTimer tick;
-  tick.start(5);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-  }
-  return true;
-}
+bool RunUntil(const std::function<bool()> &done) { return testsupport::RunLoopUntil(done, 5000ms, 5ms); }
 
 // Hands the damage to Qt and lets Qt paint what was asked for, and only that.
 void Settle(TCustomComTerminal &t) {

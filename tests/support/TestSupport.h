@@ -17,13 +17,14 @@ namespace testsupport {
 
 inline constexpr std::chrono::seconds Deadline{10};
 
-// Runs the event loop until `done` holds or the deadline passes; `done` must become true through
-// something the loop delivers.
-inline bool RunLoopUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = Deadline) {
+// Runs the event loop until `done` holds or the deadline passes. The loop wakes at least every
+// `tick`, so conditions that other threads change without posting an event are seen too.
+inline bool RunLoopUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = Deadline,
+                         std::chrono::milliseconds tick = std::chrono::milliseconds(100)) {
   QDeadlineTimer deadline(limit);
   QTimer wake; // wakes the wait for more events now and then to look at the deadline
   wake.setTimerType(Qt::PreciseTimer);
-  wake.start(std::min<std::chrono::milliseconds>(limit, std::chrono::milliseconds(100)));
+  wake.start(std::min(limit, tick));
   while (!done()) {
     if (deadline.hasExpired()) return false;
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
