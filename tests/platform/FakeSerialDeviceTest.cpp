@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/DeviceWait.h"
+
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -16,18 +18,8 @@ namespace {
 
 constexpr auto Deadline = 5s;
 
-struct TWaitResult {
-  int Error;
-  uint32_t Mask;
-};
-
-std::future<TWaitResult> StartWait(TSerialDevice &device) {
-  return std::async(std::launch::async, [&device] {
-    uint32_t mask = 0;
-    const int error = device.WaitCommEvent(mask);
-    return TWaitResult{error, mask};
-  });
-}
+using testsupport::StartWait;
+using testsupport::TWaitResult;
 
 class FakeSerialDeviceTest : public ::testing::Test {
 protected:

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/DeviceWait.h"
+
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -33,18 +35,8 @@ bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds deadli
   return true;
 }
 
-struct TWaitResult {
-  int Error;
-  uint32_t Mask;
-};
-
-std::future<TWaitResult> StartWait(TSerialDevice &device) {
-  return std::async(std::launch::async, [&device] {
-    uint32_t mask = 0;
-    const int error = device.WaitCommEvent(mask);
-    return TWaitResult{error, mask};
-  });
-}
+using testsupport::StartWait;
+using testsupport::TWaitResult;
 
 // One wait on another thread; a wait that does not end in time is cancelled and reported empty.
 std::optional<TWaitResult> WaitEvent(TSerialDevice &device, std::chrono::milliseconds deadline = Deadline) {
