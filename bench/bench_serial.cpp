@@ -144,6 +144,12 @@ struct TRig {
     port.SetConnected(true);
   }
 
+  std::uint64_t Redraws() {
+    std::uint64_t n = 0;
+    for (int i = 1; i <= 10; ++i) n += form.FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(i))->ValueRedrawCount();
+    return n;
+  }
+
   // Serves the GUI thread until `n` records arrived or `limitSec` passed.
   void RunUntil(std::int64_t n, double limitSec) {
     const std::int64_t end = NowNs() + std::int64_t(limitSec * 1e9);
@@ -205,13 +211,16 @@ int Paced(double rate, double seconds) {
   const auto count = std::int64_t(rate * seconds);
   rig.RunUntil(0, 0.5); // settle the first paints
   const double c0 = CpuSeconds();
+  const std::uint64_t r0 = rig.Redraws();
   const std::int64_t t0 = NowNs();
   const pid_t w = StartWriter(rig.pty.MasterFd(), "paced", count, rate, nullptr);
   rig.RunUntil(count, seconds + 30);
   const double wall = (NowNs() - t0) / 1e9, cpu = CpuSeconds() - c0;
   waitpid(w, nullptr, 0);
-  std::printf("paced %.0f records/s for %.1f s: CPU %.2f %% of one core, %lld lost or misframed\n", rate, wall,
-              100 * cpu / wall, (long long)(count - rig.rx.expected + rig.rx.bad));
+  std::printf("paced %.0f records/s for %.1f s: CPU %.2f %% of one core, %lld lost or misframed, "
+              "%.0f meter redraws/s\n",
+              rate, wall, 100 * cpu / wall, (long long)(count - rig.rx.expected + rig.rx.bad),
+              double(rig.Redraws() - r0) / wall);
   const double c1 = CpuSeconds();
   const std::int64_t t1 = NowNs();
   rig.RunUntil(count + 1, 5); // nothing more arrives: the port idles open

@@ -57,6 +57,7 @@ TAnVMeter::TAnVMeter(QWidget *parent) : TAnAnalogGControl(parent, 1) {
 
 TAnVMeter::~TAnVMeter() {
   BlinkUnregister(this);
+  TFramePacer::Forget(this);
   // The owned objects must not call back into a half-destroyed meter.
   FFontValue.OnChange = nullptr;
   FBevelInner.OnChange = nullptr;
@@ -134,11 +135,10 @@ void TAnVMeter::ScheduleValueRedraw() {
   FRedrawPending = true;
   // One invalidation per frame, with the rectangles of the latest value: the values in between
   // never reach the screen, so their rectangles need no repaint.
-  QMetaObject::invokeMethod(
-      this, [this] { FlushValueRedraw(); }, Qt::QueuedConnection);
+  TFramePacer::Instance().Request(this);
 }
 
-void TAnVMeter::FlushValueRedraw() {
+void TAnVMeter::FrameDue() {
   FRedrawPending = false;
   if (FNeedFull || !CanCompose()) return;
   update(FShown | ValueRegion());

@@ -6,10 +6,10 @@
 // Drawing follows the project's rule that Qt paints only inside paintEvent. A full paint renders
 // bevels, captions, value box frame and scale into a cached face image; it happens only on the
 // settings, font, bevel, LogScale, AutoSize, FontValue, Options and size triggers. A value write
-// updates the model and marks the value dirty; before the next frame the old and new value box and
-// pointer rectangles are invalidated once, and the paint blits the face and composes value text,
-// markers and pointer over it. However many values arrive between two frames, they cost one
-// composition.
+// updates the model and marks the value dirty; when the next frame is due (at most sixty a
+// second) the old and new value box and pointer rectangles are invalidated once, and the paint
+// blits the face and composes value text, markers and pointer over it. However many values arrive
+// between two frames, they cost one composition.
 #include <cstdint>
 
 #include <QImage>
@@ -20,10 +20,11 @@
 #include "instruments/AnFlashT.h"
 #include "instruments/AnScale.h"
 #include "instruments/AnVMeterGeometry.h"
+#include "platform/FramePacer.h"
 
 class TCanvas;
 
-class TAnVMeter : public TAnAnalogGControl, public TBlinkClient {
+class TAnVMeter : public TAnAnalogGControl, public TBlinkClient, public TFrameClient {
   Q_OBJECT
 public:
   // The blink service's rate code the pointer blinks with (a flip every 16 ticks).
@@ -53,6 +54,8 @@ public:
 
   // The blink service's tick: State 1 shows the pointer red, 0 yellow.
   void BlinkTick(std::uint32_t TickCounter, std::int32_t State) override;
+  // The frame pacer's turn: invalidates the value rectangles once for all values since the last.
+  void FrameDue() override;
 
   // Drawing state: the layout of the last full paint, the blink state and the pointer.
   bool TooSmall() const { return FLayout.TooSmall; }
@@ -94,9 +97,8 @@ private:
   bool CanCompose() const;
   // Client rectangles the composition draws into: value text area, markers and pointer.
   QRegion ValueRegion() const;
-  // Marks the value dirty; the invalidation follows once before the next frame.
+  // Marks the value dirty; the invalidation follows once, when the next frame is due.
   void ScheduleValueRedraw();
-  void FlushValueRedraw();
   void BlinkDecision(bool outOfRange);
   void UpdateOpacity();
   TPointerFrame PointerFrame() const;

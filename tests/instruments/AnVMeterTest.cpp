@@ -2,6 +2,7 @@
 // TooSmall and its recovery, AutoSize, scale step limits, blinking, the cost of a value (full
 // paints against compositions) and values no float range can break.
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -16,6 +17,7 @@
 
 #include "instruments/AnFlashT.h"
 #include "instruments/AnVMeter.h"
+#include "platform/FramePacer.h"
 
 namespace {
 
@@ -100,7 +102,10 @@ TPoint Inside(const TAnVMeter &m, const TTriangle &t) {
 }
 
 // Lets posted invalidations and the paints they cause run.
+// One frame: what is pending, the frame pacer's turn (without waiting out its period), the paint.
 void Frame() {
+  QCoreApplication::processEvents();
+  TFramePacer::Instance().Tick();
   for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
 }
 
@@ -433,6 +438,33 @@ TEST(VMeterCost, aThousandValuesBetweenTwoFramesCostOneCompositionAndNoFullPaint
       << "the pointer's places before and after, not the places in between";
   Frame();
   EXPECT_EQ(m.ValueRedrawCount(), composed + 1) << "nothing more to do";
+}
+
+TEST(VMeterCost, valuesWaitForTheNextFrameAndAMeterMayGoWhileWaiting) {
+  TFramePacer &pacer = TFramePacer::Instance();
+  struct TRestore {
+    TFramePacer &P;
+    ~TRestore() { P.SetPeriod(TFramePacer::DefaultPeriod); }
+  } restore{pacer};
+  QWidget host;
+  host.resize(300, 400);
+  TAnVMeter &m = *DesignMeter(host, 1, 116, TallHeight);
+  auto *gone = DesignMeter(host, 2, 116, TallHeight);
+  gone->SetLeft(120);
+  host.show();
+  Frame();
+  // A frame was just served; with a long period the next one only comes when the test says so.
+  pacer.SetPeriod(std::chrono::hours(1));
+  const std::uint64_t composed = m.ValueRedrawCount();
+  m.SetValue(10.0f);
+  gone->SetValue(10.0f);
+  EXPECT_TRUE(pacer.IsPending(&m));
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  EXPECT_EQ(m.ValueRedrawCount(), composed) << "drawn before its frame";
+  delete gone;
+  EXPECT_EQ(pacer.PendingCount(), 1u);
+  Frame();
+  EXPECT_EQ(m.ValueRedrawCount(), composed + 1);
 }
 
 TEST(VMeterCost, fullPaintsFollowOnlyTheirTriggers) {
