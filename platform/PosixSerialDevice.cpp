@@ -425,6 +425,7 @@ int TPosixSerialDevice::DoOpen(const std::string &name) {
   FLatched = 0;
   FCancelled = false;
   FTxPending = false;
+  FOutQueued = false;
   FDrainWaitMs = 0;
   FHungUp = false;
   FHangupError = 0;
@@ -624,19 +625,20 @@ void TPosixSerialDevice::FillLocked() {
   else if (n < 0 && error != EAGAIN)
     MarkHungUpLocked(error);
   if (kept > 0) {
-    NoteArrivalLocked(FIn.data() + old, kept);
+    // A read that got less than it asked for emptied the kernel's queue.
+    NoteArrivalLocked(FIn.data() + old, kept, size_t(n) < want);
     if (FReaderBlocked)
       Signal(FReadWake);
   }
 }
 
-void TPosixSerialDevice::NoteArrivalLocked(const char *data, size_t count) {
+void TPosixSerialDevice::NoteArrivalLocked(const char *data, size_t count, bool drained) {
   uint32_t events = EV_RXCHAR;
   if ((FMask & EV_RXFLAG) && std::memchr(data, FDcb.EvtChar, count) != nullptr)
     events |= EV_RXFLAG;
   if (FMask & EV_RX80FULL) {
     int pending = 0;
-    if (::ioctl(FFd, FIONREAD, &pending) != 0)
+    if (!drained && ::ioctl(FFd, FIONREAD, &pending) != 0)
       pending = 0;
     const size_t size = FInQueue ? FInQueue : DefaultInputSize;
     if ((Buffered() + size_t(pending)) * 5 >= size * 4)
@@ -915,6 +917,7 @@ int TPosixSerialDevice::DoWrite(const void *buffer, uint32_t count, uint32_t &do
   if (done > 0) {
     std::lock_guard lock(FMutex);
     FTxPending = true;
+    FOutQueued = true;
     FDrainWaitMs = 0;
     if (FWaitBlocked && (FMask & EV_TXEMPTY))
       Signal(FWaitWake);
@@ -945,19 +948,29 @@ int TPosixSerialDevice::DoClearCommError(uint32_t &errors, COMSTAT &stat) {
       errors |= CE_BREAK;
     FErrorCounters = now;
   }
-  int pending = 0;
-  if (::ioctl(FFd, FIONREAD, &pending) != 0) {
-    const int error = errno;
-    if (!LineGone(error))
-      return error;
-    // The hangup is reported once, by the event wait; the bytes already queued stay readable.
-    MarkHungUpLocked(error);
-    return 0;
+  // While an event wait watches the line, bytes still in the kernel are moved into the queue and
+  // reported by that wait, as a driver reports what its UART has handed over; counting them here
+  // too would cost a system call per receive batch.
+  if (!(FMask & RxEvents)) {
+    int pending = 0;
+    if (::ioctl(FFd, FIONREAD, &pending) != 0) {
+      const int error = errno;
+      if (!LineGone(error))
+        return error;
+      // The hangup is reported once, by the event wait; the bytes already queued stay readable.
+      MarkHungUpLocked(error);
+      return 0;
+    }
+    stat.cbInQue += uint32_t(std::max(pending, 0));
   }
-  stat.cbInQue += uint32_t(std::max(pending, 0));
-  int queued = 0;
-  if (::ioctl(FFd, TIOCOUTQ, &queued) == 0 && queued > 0)
-    stat.cbOutQue = uint32_t(queued);
+  // Only written bytes can be queued for output: ask the kernel only after a write.
+  if (FOutQueued) {
+    int queued = 0;
+    if (::ioctl(FFd, TIOCOUTQ, &queued) == 0 && queued > 0)
+      stat.cbOutQue = uint32_t(queued);
+    else
+      FOutQueued = false;
+  }
   return 0;
 }
 
@@ -1005,6 +1018,7 @@ int TPosixSerialDevice::DoPurgeComm(uint32_t flags) {
   }
   if (flags & PURGE_TXCLEAR) {
     FTxPending = false;
+    FOutQueued = false;
     if (!FHungUp && ::tcflush(FFd, TCOFLUSH) != 0 && !LineGone(errno))
       result = errno;
   }

@@ -127,7 +127,7 @@ private:
   size_t Buffered() const { return FIn.size() - FInHead; }
   size_t InputCapacity() const;
   void FillLocked();
-  void NoteArrivalLocked(const char *data, size_t count);
+  void NoteArrivalLocked(const char *data, size_t count, bool drained);
   size_t TakeLocked(char *dst, size_t count);
   void MarkHungUpLocked(int error);
   void LatchLocked(uint32_t events);
@@ -163,6 +163,7 @@ private:
   bool FWaitBlocked = false;
   bool FWaiterStarved = false; // the wait sleeps without reading because the queue is full
   bool FTxPending = false;     // written bytes not yet seen drained
+  bool FOutQueued = false;     // written bytes the kernel may still hold (TIOCOUTQ last saw some)
   int FDrainWaitMs = 0;
   bool FHungUp = false;
   int FHangupError = 0;
