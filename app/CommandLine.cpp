@@ -75,6 +75,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
       }
     } else if (a == "--connect") {
       cl.Connect = true;
+    } else if (a == "--trace") {
+      cl.Trace = true;
     } else if (a.rfind("-", 0) == 0) {
       cl.Error = "unknown option '" + a + "'";
     } else {
@@ -101,6 +103,8 @@ std::string UsageText(const std::string &program) {
          "  --baud RATE        use RATE bits per second; rates the Baud Rate list does not offer\n"
          "                     are set as a custom rate\n"
          "  --connect          open the port at start, as Connect does\n"
+         "  --trace            print every record received on standard output, with the meter\n"
+         "                     and value it set or why it was dropped\n"
          "  --demo             start connected to a built-in simulated device that sends values\n"
          "                     to all ten meters (your own settings are left alone)\n"
          "  -h, --help         show this help and exit\n"

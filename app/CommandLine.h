@@ -14,6 +14,7 @@ struct TCommandLine {
   int32_t BaudRate = 0;   // bits per second, greater than 0; 0 when not given
   bool Connect = false;   // open the port once the window is shown
   bool Demo = false;      // run against the built-in simulated device
+  bool Trace = false;     // print every record received and what it set
   std::string Error;      // set when the arguments are not understood
 };
 

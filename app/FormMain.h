@@ -2,6 +2,7 @@
 // The program's one window: six pages switched from the main menu, the meters on the Show page,
 // the instrument editor, the port page, the terminal page and the view options.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -110,6 +111,9 @@ public:
   void ControlMouseMove(TObject *Sender, TShiftState Shift, int X, int Y);
   void ControlMouseUp(TObject *Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
   void ComDataPacket1Packet(TObject *Sender, const std::string &Str);
+  // Told of every record the handler saw and the meter it set (null when it was dropped); the
+  // command line's --trace prints these.
+  std::function<void(const std::string &record, const TAnVMeter *meter)> OnMeasurement;
 
   // Drag state of the Show page (one set for the whole window).
   bool Dragging = false;

@@ -11,10 +11,15 @@ TAnVMeter *TFormMain::PacketTarget(std::int32_t number) {
 
 void TFormMain::ComDataPacket1Packet(TObject *, const std::string &Str) {
   const auto record = ParseMeasurementRecord(Str, FormatSettings());
-  if (!record) return;
+  TAnVMeter *set = nullptr;
   // A record never raises: a missing or foreign component simply drops it.
-  try {
-    if (auto *meter = PacketTarget(record->Instrument)) meter->SetValue(record->Value);
-  } catch (...) {
-  }
+  if (record) try {
+      if (auto *meter = PacketTarget(record->Instrument)) {
+        meter->SetValue(record->Value);
+        set = meter;
+      }
+    } catch (...) {
+      set = nullptr;
+    }
+  if (OnMeasurement) OnMeasurement(Str, set);
 }

@@ -55,19 +55,41 @@ std::optional<float> ParseMeasuredValue(const std::string &text, const TFormatSe
   return static_cast<float>(d);
 }
 
-std::optional<TMeasurementRecord> ParseMeasurementRecord(const std::string &str, const TFormatSettings &fs) {
-  if (str.size() <= 4 || str[0] != '#') return std::nullopt;
+namespace {
+// The record split at its first "M": the number text and the value text ("" for a missing part).
+struct TRecordParts {
+  bool HasM = false;
+  std::string NumberText, ValueText;
+};
+
+TRecordParts SplitRecord(const std::string &str) {
   const std::string body = str.substr(1);
   const auto m = body.find('M');
   const std::size_t p = m == std::string::npos ? 0 : m + 1; // 1-based position, 0 when absent
-  const std::string numberText = p > 0 ? body.substr(0, p - 1) : std::string();
-  const auto number = ParseInstrumentNumber(numberText);
-  const std::string valueText = body.substr(p, body.size() - p - 1);
+  return {m != std::string::npos, p > 0 ? body.substr(0, p - 1) : std::string(), body.substr(p, body.size() - p - 1)};
+}
+} // namespace
+
+std::optional<TMeasurementRecord> ParseMeasurementRecord(const std::string &str, const TFormatSettings &fs) {
+  if (str.size() <= 4 || str[0] != '#') return std::nullopt;
+  const TRecordParts parts = SplitRecord(str);
+  const auto number = ParseInstrumentNumber(parts.NumberText);
   // The value is converted for every record, as the number check comes after it.
-  const auto value = ParseMeasuredValue(valueText, fs);
-  if (!number || *number < 1 || *number > 10 || m == std::string::npos) return std::nullopt;
+  const auto value = ParseMeasuredValue(parts.ValueText, fs);
+  if (!number || *number < 1 || *number > 10 || !parts.HasM) return std::nullopt;
   // A good number with a value that does not convert is dropped: setting a made-up value would
   // show a measurement that never happened.
   if (!value) return std::nullopt;
   return TMeasurementRecord{*number, *value};
+}
+
+std::string WhyDropped(const std::string &str, const TFormatSettings &fs) {
+  if (str.size() <= 4 || str[0] != '#') return "too short for a record";
+  const TRecordParts parts = SplitRecord(str);
+  if (!parts.HasM) return "no M between number and value";
+  const auto number = ParseInstrumentNumber(parts.NumberText);
+  if (!number) return "'" + parts.NumberText + "' is not an instrument number";
+  if (*number < 1 || *number > 10) return "no instrument " + std::to_string(*number) + " (instruments are 1 to 10)";
+  if (!ParseMeasuredValue(parts.ValueText, fs)) return "'" + parts.ValueText + "' is not a value";
+  return "";
 }

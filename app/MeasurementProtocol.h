@@ -22,3 +22,6 @@ std::optional<float> ParseMeasuredValue(const std::string &text, const TFormatSe
 // A record usable for a meter (instrument 1 to 10 and a good value), or nothing: the record is
 // then dropped.
 std::optional<TMeasurementRecord> ParseMeasurementRecord(const std::string &str, const TFormatSettings &fs);
+
+// Why ParseMeasurementRecord gives nothing for `str`, in words for a user; "" when it gives a record.
+std::string WhyDropped(const std::string &str, const TFormatSettings &fs);

@@ -11,6 +11,8 @@
 #include "app/CommandLine.h"
 #include "app/Demo.h"
 #include "app/FormMain.h"
+#include "app/MeasurementProtocol.h"
+#include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "platform/FormatSettings.h"
 #include "platform/Version.h"
@@ -43,6 +45,18 @@ int WriteScreenshot(TFormMain &form, const std::string &file, int settleMs) {
   std::cout << "telmora: screenshot written to " << file << " (" << shot.width() << " x " << shot.height()
             << ")\n";
   return 0;
+}
+
+// One line per record: what arrived and the meter value it set, or why it was dropped.
+void TraceMeasurement(const std::string &record, const TAnVMeter *meter) {
+  std::cout << record << " -> ";
+  if (meter) {
+    std::cout << meter->objectName().toStdString() << " = " << meter->Value();
+  } else {
+    const std::string why = WhyDropped(record, FormatSettings());
+    std::cout << "dropped: " << (why.empty() ? "the meter is missing" : why);
+  }
+  std::cout << std::endl; // flushed: a reader at the other end of a pipe sees each record at once
 }
 
 } // namespace
@@ -82,6 +96,7 @@ int main(int argc, char **argv) {
     SetExceptionSink([](const std::string &message) { std::cerr << "telmora: " << message << "\n"; });
 
   TFormMain form;
+  if (cl.Trace) form.OnMeasurement = TraceMeasurement;
   std::unique_ptr<TDemo> demo;
   if (cl.Demo) {
     form.show();

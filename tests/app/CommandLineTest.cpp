@@ -11,6 +11,7 @@ TEST(CommandLine, OptionsAndErrors) {
     int32_t baud = 0;
     bool connect = false;
     bool demo = false;
+    bool trace = false;
   };
   const std::vector<Case> cases = {
       {.args = {}},
@@ -56,6 +57,8 @@ TEST(CommandLine, OptionsAndErrors) {
       {.args = {"--baud", "99999999999999999999999"}, .error = "invalid baud rate '99999999999999999999999" + badRate},
       {.args = {"--baud"}, .error = "option '--baud' needs a value"},
       {.args = {"--connect"}, .connect = true},
+      {.args = {"--trace"}, .trace = true},
+      {.args = {"--trace=on"}, .error = "unknown option '--trace=on'"},
       {.args = {"--connect=yes"}, .error = "unknown option '--connect=yes'"},
       {.args = {"--port", "/dev/pts/9", "--baud", "57600", "--connect", "--screenshot", "s.png"},
        .shot = "s.png", .port = "/dev/pts/9", .baud = 57600, .connect = true},
@@ -76,6 +79,7 @@ TEST(CommandLine, OptionsAndErrors) {
     EXPECT_EQ(cl.BaudRate, c.baud);
     EXPECT_EQ(cl.Connect, c.connect);
     EXPECT_EQ(cl.Demo, c.demo);
+    EXPECT_EQ(cl.Trace, c.trace);
   }
 }
 

@@ -65,6 +65,8 @@ TEST(MeasurementProtocol, RecordsUnderBothSeparators) {
     for (const auto &c : kCases) {
       const auto r = ParseMeasurementRecord(c.record, fs);
       SCOPED_TRACE(std::string(c.record) + " with '" + sep + "'");
+      // The reason given to a user agrees with the parse.
+      EXPECT_EQ(WhyDropped(c.record, fs).empty(), r.has_value());
       if (c.instrument == 0) {
         EXPECT_FALSE(r.has_value());
       } else {
@@ -74,6 +76,22 @@ TEST(MeasurementProtocol, RecordsUnderBothSeparators) {
       }
     }
   }
+}
+
+TEST(MeasurementProtocol, WhyARecordIsDroppedInWords) {
+  const std::vector<std::pair<const char *, std::string>> cases = {
+      {"#3M<", "too short for a record"},
+      {"3M25.5<", "too short for a record"},
+      {"#3X25.5<", "no M between number and value"},
+      {"#3 M7<", "'3 ' is not an instrument number"},
+      {"#M25.5<", "'' is not an instrument number"},
+      {"#11M3<", "no instrument 11 (instruments are 1 to 10)"},
+      {"#0M3<", "no instrument 0 (instruments are 1 to 10)"},
+      {"#3MX<", "'X' is not a value"},
+      {"#3M1e39<", "'1e39' is not a value"},
+      {"#3M25.5<", ""},
+  };
+  for (const auto &[record, why] : cases) EXPECT_EQ(WhyDropped(record, TFormatSettings{}), why) << record;
 }
 
 TEST(MeasurementProtocol, NumberGrammar) {

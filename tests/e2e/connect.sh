@@ -7,7 +7,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 timeout 60 python3 - "$bin" "$tmp" <<'EOF'
-import os, pty, subprocess, sys, threading, tty
+import os, pty, re, subprocess, sys, threading, time, tty
 
 binary, tmp = sys.argv[1], sys.argv[2]
 failed = False
@@ -29,7 +29,9 @@ def send():
     n = 0
     while not stop.wait(0.01):
         try:
-            os.write(master, b"#3M%d.5<#7M%d<" % (n % 100, (n * 7) % 100))
+            # Now and then a record for a missing instrument and one that is no record at all.
+            extra = b"#12M1<#3MX<" if n % 5 == 0 else b""
+            os.write(master, b"#3M%d.5<#7M%d<" % (n % 100, (n * 7) % 100) + extra)
         except BlockingIOError:
             pass  # nobody reads yet: the queue is full
         n += 1
@@ -57,6 +59,29 @@ try:
         closed_bytes = b.read()
         check("the closed page is drawn the same each time", closed_bytes == c.read())
         check("the connected page differs from the closed one (lamp lit)", a.read() != closed_bytes)
+
+    # The values themselves, through the running program: --trace prints each record it handled.
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    p = subprocess.Popen([binary, "--port", path, "--connect", "--trace"], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True, env=env)
+    lines, deadline = [], time.monotonic() + 20
+    while time.monotonic() < deadline and len(lines) < 60:
+        line = p.stdout.readline()
+        if not line:
+            break
+        lines.append(line.rstrip("\n"))
+    p.terminate()
+    p.wait(timeout=10)
+    detail = "\n".join(lines[:20])
+    check("--trace shows records arriving", len(lines) >= 60, detail + p.stderr.read())
+    set3 = [l for l in lines if l.startswith("#3M") and "-> Instr3 = " in l]
+    check("each value for instrument 3 is the one its record carried",
+          set3 and all(re.fullmatch(r"#3M(\d+\.5)< -> Instr3 = \1", l) for l in set3), detail)
+    check("instrument 3 moves", len({l.split(" = ")[1] for l in set3}) > 1, detail)
+    check("instrument 7 gets its own values",
+          any(re.fullmatch(r"#7M(\d+)< -> Instr7 = \1", l) for l in lines), detail)
+    check("a record for a missing instrument is dropped", "#12M1< -> dropped: no instrument 12 (instruments are 1 to 10)" in lines, detail)
+    check("a record without a number is dropped", "#3MX< -> dropped: 'X' is not a value" in lines, detail)
 
     # A port that does not exist: the failure is reported and the program carries on.
     r = run("--port", "/dev/telmora-no-such-port", "--connect", "--screenshot", os.path.join(tmp, "missing.png"))
