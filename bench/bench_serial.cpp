@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <dirent.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -48,9 +49,21 @@ double CpuSeconds() {
 
 // Record number seq: instrument 1 + seq % 10, value (seq % 1000) / 10, so any lost, doubled or
 // reordered record breaks the expected sequence.
+// Written by hand: the receiver checks every record, and printf would weigh on the figures.
 int FormatRecord(char *out, std::int64_t seq) {
-  const int v = int(seq % 1000);
-  return std::sprintf(out, "#%dM%d.%d<", int(1 + seq % 10), v / 10, v % 10);
+  const int v = int(seq % 1000), instrument = int(1 + seq % 10), whole = v / 10;
+  char *p = out;
+  *p++ = '#';
+  if (instrument == 10) *p++ = '1', *p++ = '0';
+  else *p++ = char('0' + instrument);
+  *p++ = 'M';
+  if (whole >= 10) *p++ = char('0' + whole / 10);
+  *p++ = char('0' + whole % 10);
+  *p++ = '.';
+  *p++ = char('0' + v % 10);
+  *p++ = '<';
+  *p = '\0';
+  return int(p - out);
 }
 
 void WriteAll(int fd, const char *p, size_t n) {
@@ -99,6 +112,33 @@ void Writer(int master, const char *mode, std::int64_t count, double rate, std::
   }
 }
 
+// CPU seconds of each thread of this process, by thread name.
+std::vector<std::pair<std::string, double>> ThreadCpu() {
+  std::vector<std::pair<std::string, double>> out;
+  const long hz = sysconf(_SC_CLK_TCK);
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/task", int(getpid()));
+  if (DIR *d = opendir(path)) {
+    while (dirent *e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      std::string stat;
+      if (FILE *f = std::fopen((std::string(path) + "/" + e->d_name + "/stat").c_str(), "r")) {
+        char buf[1024];
+        stat.assign(buf, std::fread(buf, 1, sizeof buf, f));
+        std::fclose(f);
+      }
+      const size_t open = stat.find('('), close = stat.rfind(')');
+      if (open == std::string::npos || close == std::string::npos) continue;
+      unsigned long utime = 0, stime = 0;
+      // After the name: state, then fields 4..13, then utime and stime.
+      std::sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime);
+      out.emplace_back(stat.substr(open + 1, close - open - 1) + "/" + e->d_name, double(utime + stime) / hz);
+    }
+    closedir(d);
+  }
+  return out;
+}
+
 struct TReceiver {
   std::int64_t expected = 0;
   std::int64_t bad = 0;
@@ -107,8 +147,8 @@ struct TReceiver {
 
   void Check(const std::string &record) {
     char want[32];
-    FormatRecord(want, expected);
-    if (record != want) ++bad;
+    const int n = FormatRecord(want, expected);
+    if (record.size() != size_t(n) || std::memcmp(record.data(), want, size_t(n)) != 0) ++bad;
     if (sent) latencies.push_back(NowNs() - sent[expected]);
     ++expected;
   }
@@ -211,6 +251,7 @@ int Paced(double rate, double seconds) {
   const auto count = std::int64_t(rate * seconds);
   rig.RunUntil(0, 0.5); // settle the first paints
   const double c0 = CpuSeconds();
+  const auto threads0 = ThreadCpu();
   const std::uint64_t r0 = rig.Redraws();
   const std::int64_t t0 = NowNs();
   const pid_t w = StartWriter(rig.pty.MasterFd(), "paced", count, rate, nullptr);
@@ -225,6 +266,12 @@ int Paced(double rate, double seconds) {
               "%.0f meter redraws/s\n",
               rate, wall, 100 * cpu / wall, (long long)(count - rig.rx.expected + rig.rx.bad),
               double(rig.Redraws() - r0) / wall);
+  for (const auto &[name, secs] : ThreadCpu()) {
+    double before = 0;
+    for (const auto &[n0, s0] : threads0)
+      if (n0 == name) before = s0;
+    std::printf("  thread %-24s %.2f %% of one core\n", name.c_str(), 100 * (secs - before) / wall);
+  }
   // The writer only sleeps and writes once a millisecond: what that alone costs on this machine.
   std::printf("reference: the writer process (1000 wake-ups and writes/s) used %.2f %% of one core\n",
               100 * writerCpu / wall);
