@@ -358,6 +358,18 @@ int TFakeSerialDevice::DoCancelWait() {
   return 0;
 }
 
+// Not among the logged calls: it stands for the part of a wait that finds events already there.
+int TFakeSerialDevice::DoTakeCommEvents(uint32_t &mask) {
+  std::lock_guard lock(FMutex);
+  if (!FOpen)
+    return EBADF;
+  if (FCancelled)
+    return ECANCELED;
+  mask = FLatched & FMask;
+  FLatched &= ~mask;
+  return 0;
+}
+
 int TFakeSerialDevice::DoRead(void *buffer, uint32_t count, uint32_t &done) {
   std::lock_guard lock(FMutex);
   if (int e = EnterLocked(TFakeOp::Read, std::to_string(count)))

@@ -105,6 +105,7 @@ protected:
   int DoGetCommMask(uint32_t &mask) override;
   int DoWaitCommEvent(uint32_t &mask) override;
   int DoCancelWait() override;
+  int DoTakeCommEvents(uint32_t &mask) override;
   int DoRead(void *buffer, uint32_t count, uint32_t &done) override;
   int DoWrite(const void *buffer, uint32_t count, uint32_t &done) override;
   int DoClearCommError(uint32_t &errors, COMSTAT &stat) override;

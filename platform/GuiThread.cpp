@@ -3,22 +3,32 @@
 #include <QCoreApplication>
 #include <QObject>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include <unistd.h>
 
 namespace {
 
-// One queued call; it lives on the waiting worker's stack, which blocks until Done.
-struct TQueuedCall {
+} // namespace
+
+// One queued call; it lives with the worker that waits for it until Done.
+struct THandOffCall {
   const std::function<void()> *Call = nullptr;
+  // Runs on the GUI thread after a call that threw (deferred hand-offs only).
+  const std::function<void()> *OnFailure = nullptr;
   std::exception_ptr Error;
   bool Done = false;
   std::condition_variable DoneChanged;
 };
+
+namespace {
+
+using TQueuedCall = THandOffCall;
 
 class THandOffHub;
 
@@ -87,14 +97,20 @@ QEvent::Type SynchronizeEventType() {
   return type;
 }
 
+namespace {
+
+bool IsGuiThreadLocked(const THandOffState &s) {
+  if (s.HasGuiThread)
+    return s.GuiThread == std::this_thread::get_id();
+  return gettid() == getpid();
+}
+
+} // namespace
+
 bool IsGuiThread() {
   THandOffState &s = State();
-  {
-    std::lock_guard lock(s.Mutex);
-    if (s.HasGuiThread)
-      return s.GuiThread == std::this_thread::get_id();
-  }
-  return gettid() == getpid();
+  std::lock_guard lock(s.Mutex);
+  return IsGuiThreadLocked(s);
 }
 
 void Synchronize(const std::function<void()> &call) {
@@ -143,13 +159,83 @@ bool CheckSynchronize() {
       error = std::current_exception();
     }
     ran = true;
-    std::lock_guard lock(s.Mutex);
-    item->Error = error;
-    item->Done = true;
-    // Notified under the lock: the item is gone as soon as its worker sees Done.
-    item->DoneChanged.notify_one();
+    // Copied before Done: as soon as its worker sees Done, the item may be reused or gone.
+    std::function<void()> onFailure;
+    if (error && item->OnFailure)
+      onFailure = *item->OnFailure;
+    {
+      std::lock_guard lock(s.Mutex);
+      item->Error = error;
+      item->Done = true;
+      // Notified under the lock: the item is gone as soon as its worker sees Done.
+      item->DoneChanged.notify_one();
+    }
+    if (onFailure)
+      onFailure();
   }
   return ran;
+}
+
+TDeferredSync::TDeferredSync() : FItem(new THandOffCall) {}
+
+TDeferredSync::~TDeferredSync() {
+  if (FPending) {
+    THandOffState &s = State();
+    std::unique_lock lock(s.Mutex);
+    const auto at = std::find(s.Queue.begin(), s.Queue.end(), FItem);
+    if (at != s.Queue.end()) {
+      s.Queue.erase(at); // not taken yet: withdrawn
+    } else if (!IsGuiThreadLocked(s)) {
+      FItem->DoneChanged.wait(lock, [&] { return FItem->Done; });
+    } else if (!FItem->Done) {
+      return; // destroyed by its own call, which still runs: the item must outlive it
+    }
+  }
+  delete FItem;
+}
+
+void TDeferredSync::Post(std::function<void()> call, std::function<void()> onFailure) {
+  Wait();
+  FCall = std::move(call);
+  FOnFailure = std::move(onFailure);
+  THandOffCall &item = *FItem;
+  item.Call = &FCall;
+  item.OnFailure = FOnFailure ? &FOnFailure : nullptr;
+  item.Error = nullptr;
+  item.Done = false;
+  FPending = true;
+  if (IsGuiThread()) {
+    try {
+      FCall();
+    } catch (...) {
+      item.Error = std::current_exception();
+    }
+    item.Done = true;
+    return;
+  }
+  THandOffState &s = State();
+  std::lock_guard lock(s.Mutex);
+  s.Queue.push_back(&item);
+  s.GuiWake.notify_all();
+  PostWakeLocked(s);
+}
+
+bool TDeferredSync::Wait() {
+  if (!FPending)
+    return false;
+  std::exception_ptr error;
+  bool blocked;
+  {
+    THandOffState &s = State();
+    std::unique_lock lock(s.Mutex);
+    blocked = !FItem->Done;
+    FItem->DoneChanged.wait(lock, [&] { return FItem->Done; });
+    error = std::exchange(FItem->Error, nullptr);
+    FPending = false;
+  }
+  if (error)
+    std::rethrow_exception(error);
+  return blocked;
 }
 
 TWorkerThread::~TWorkerThread() { JoinServing(); }

@@ -25,6 +25,36 @@ bool CheckSynchronize();
 
 bool IsGuiThread();
 
+struct THandOffCall;
+
+// The same hand-off without the worker waiting at once: Post queues the call and returns, Wait
+// blocks until it has run and rethrows what it threw. A worker that has nothing else to do until
+// its next event posts and goes back to waiting for the event, and waits for the call only then:
+// each hand-off costs the worker one wake-up instead of two. One call at a time: Post first waits
+// for the previous one. `onFailure` runs on the GUI thread right after the call, if it threw, so
+// that a worker asleep in another wait can be woken to learn of it. On the GUI thread Post runs
+// the call at once (a failure is then rethrown by the next Wait).
+class TDeferredSync {
+public:
+  TDeferredSync();
+  // Waits for a pending call (a worker) or withdraws it if the GUI thread has not taken it yet.
+  ~TDeferredSync();
+  TDeferredSync(const TDeferredSync &) = delete;
+  TDeferredSync &operator=(const TDeferredSync &) = delete;
+
+  void Post(std::function<void()> call, std::function<void()> onFailure = nullptr);
+  // Returns whether it had to block: the call had not run yet when Wait was entered.
+  bool Wait();
+  // A call was posted and Wait has not returned for it yet.
+  bool Pending() const { return FPending; }
+
+private:
+  THandOffCall *FItem;
+  std::function<void()> FCall;
+  std::function<void()> FOnFailure;
+  bool FPending = false;
+};
+
 // The type of the event that wakes the GUI thread for queued calls (posted once per call).
 QEvent::Type SynchronizeEventType();
 

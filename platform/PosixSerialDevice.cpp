@@ -578,6 +578,21 @@ int TPosixSerialDevice::DoCancelWait() {
   return 0;
 }
 
+int TPosixSerialDevice::DoTakeCommEvents(uint32_t &mask) {
+  TUse use(*this);
+  if (!use)
+    return EBADF;
+  std::lock_guard lock(FMutex);
+  if (FClosing || FCancelled)
+    return ECANCELED;
+  // What the kernel holds now is what a wait would have been woken for.
+  if (FMask & RxEvents)
+    FillLocked();
+  mask = FLatched & FMask;
+  FLatched &= ~mask;
+  return 0;
+}
+
 void TPosixSerialDevice::LatchLocked(uint32_t events) {
   FLatched |= events & FMask;
   if (FLatched && FWaitBlocked)

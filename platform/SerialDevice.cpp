@@ -51,6 +51,11 @@ int TSerialDevice::WaitCommEvent(uint32_t &mask) {
 
 int TSerialDevice::CancelWait() { return Keep(DoCancelWait()); }
 
+int TSerialDevice::TakeCommEvents(uint32_t &mask) {
+  mask = 0;
+  return Keep(DoTakeCommEvents(mask));
+}
+
 int TSerialDevice::Read(void *buffer, uint32_t count, uint32_t &done) {
   done = 0;
   return Keep(DoRead(buffer, count, done));

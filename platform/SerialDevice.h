@@ -45,6 +45,10 @@ public:
   // true). Once hung up, every further wait returns that error at once. One waiter at a time
   // (EBUSY for a second). Events that occur while no wait is pending are kept for the next one.
   int WaitCommEvent(uint32_t &mask);
+  // The part of a wait that finds events already there, without blocking: the events of the mask
+  // that occurred since the last wait (0 and an empty mask when none did), after taking in what
+  // the line has delivered meanwhile. ECANCELED after CancelWait, as for a wait.
+  int TakeCommEvents(uint32_t &mask);
   // The stop signal of the event thread: ends a pending wait and makes every later one return
   // ECANCELED at once, until the next Open.
   int CancelWait();
@@ -79,6 +83,7 @@ protected:
   virtual int DoGetCommMask(uint32_t &mask) = 0;
   virtual int DoWaitCommEvent(uint32_t &mask) = 0;
   virtual int DoCancelWait() = 0;
+  virtual int DoTakeCommEvents(uint32_t &mask) = 0;
   virtual int DoRead(void *buffer, uint32_t count, uint32_t &done) = 0;
   virtual int DoWrite(const void *buffer, uint32_t count, uint32_t &done) = 0;
   virtual int DoClearCommError(uint32_t &errors, COMSTAT &stat) = 0;

@@ -85,9 +85,20 @@ void TComThread::Execute(QThread::Priority priority) {
   try {
     while (!FStop.load()) {
       uint32_t mask = 0;
-      const int error = FDevice->WaitCommEvent(mask);
+      int error = FDevice->WaitCommEvent(mask);
+      // The last batch is over before anything else happens; a batch that threw ends the loop.
+      const bool batchWasRunning = FBatch.Wait();
       if (FStop.load() || error == ECANCELED)
         break;
+      // Events that occurred while the last batch ran join this one, as they would have had the
+      // thread waited for that batch before waiting for the line.
+      if (batchWasRunning && error == 0) {
+        uint32_t more = 0;
+        error = FDevice->TakeCommEvents(more);
+        mask |= more;
+        if (FStop.load() || error == ECANCELED)
+          break;
+      }
       if (error != 0) {
         // A hung-up device answers every further wait at once: waiting again would spin.
         failure = error;
@@ -96,10 +107,16 @@ void TComThread::Execute(QThread::Priority priority) {
       const TComEvents events = MaskToEvents(mask);
       if (events.Empty())
         continue; // the mask changed while waiting
-      ++FBatches;
       Dispatch(events);
+      ++FBatches;
     }
+    FBatch.Wait();
   } catch (...) {
+    // Thrown by the batch or by the wait: either way no batch is pending any more.
+    try {
+      FBatch.Wait();
+    } catch (...) {
+    }
     finish();
     // A batch that failed because the line went away (a modem-line query on an unplugged
     // adapter) is a hangup all the same: the port must not stay open and silent.
@@ -114,9 +131,16 @@ void TComThread::Execute(QThread::Priority priority) {
 
 void TComThread::Dispatch(TComEvents events) {
   switch (FSyncMethod) {
-  case smThreadSync:
-    Synchronize([&] { FPort.RunSynchronizedBatch(events, this); });
+  case smThreadSync: {
+    // A batch that throws ends the thread: wake the wait, which then learns of it.
+    const std::shared_ptr<TSerialDevice> device = FDevice;
+    FBatch.Post([this, events] { FPort.RunSynchronizedBatch(events, this); },
+                [this, device] {
+                  if (!FAbandoned.load())
+                    device->CancelWait();
+                });
     break;
+  }
   case smWindowSync:
     // One message per event; the thread goes on as soon as the GUI thread has taken it.
     for (const TComEvent event : BatchOrder)

@@ -41,7 +41,7 @@ public:
   bool IsCurrentThread() const { return FThreadId.load() == std::this_thread::get_id(); }
   // The exception that ended the loop (an escaping batch), or null.
   std::exception_ptr Failure() const { return FWorker.Failure(); }
-  // Batches handed over so far.
+  // Batches handed over so far (counted once handed over: with smThreadSync, once queued).
   uint64_t Batches() const { return FBatches.load(); }
 
 private:
@@ -57,5 +57,8 @@ private:
   bool FStopped = false; // Stop has run (GUI thread only)
   std::atomic<uint64_t> FBatches{0};
   std::atomic<std::thread::id> FThreadId{};
+  // The batch handed to the GUI thread (smThreadSync): the thread waits for it only before the
+  // next one, so that it is woken once per batch, by the line.
+  TDeferredSync FBatch;
   TWorkerThread FWorker;
 };

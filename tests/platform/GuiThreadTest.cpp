@@ -390,3 +390,88 @@ TEST_F(GuiThread, misuseIsRefused) {
 }
 
 } // namespace
+
+// --- the deferred hand-off --------------------------------------------------------------------
+
+TEST_F(GuiThread, deferredCallsRunInOrderWhileTheWorkerGoesOn) {
+  TWakeEater eater; // calls stay queued until the test serves them
+  TDeferredSync sync;
+  std::vector<int> ran;
+  std::atomic<bool> posted{false}, secondPosted{false};
+  bool firstSawSecondPosted = true;
+  TWorkerThread worker;
+  worker.Start([&] {
+    sync.Post([&] {
+      firstSawSecondPosted = secondPosted.load();
+      ran.push_back(1);
+    });
+    posted = true; // Post returned although nothing has run
+    sync.Post([&] { ran.push_back(2); });
+    secondPosted = true;
+    sync.Wait();
+  });
+  ASSERT_TRUE(RunLoopUntil([&] { return posted.load(); }));
+  EXPECT_TRUE(ran.empty());
+  EXPECT_TRUE(sync.Pending());
+  ASSERT_TRUE(RunLoopUntil([&] {
+    CheckSynchronize();
+    return !worker.Running();
+  }));
+  worker.JoinServing();
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+  EXPECT_FALSE(firstSawSecondPosted) << "the second Post must wait for the first call";
+  EXPECT_FALSE(sync.Pending());
+}
+
+TEST_F(GuiThread, aDeferredCallsFailureRunsItsHandlerAndIsRethrownByWait) {
+  TDeferredSync sync;
+  std::atomic<bool> failureSeen{false};
+  std::thread::id failureThread;
+  std::string rethrown;
+  bool blocked = false;
+  TSignal handlerRan;
+  TWorkerThread worker;
+  worker.Start([&] {
+    sync.Post([] { throw std::runtime_error("batch failed"); },
+              [&] {
+                failureThread = std::this_thread::get_id();
+                failureSeen = true;
+                handlerRan.Set();
+              });
+    // Asleep elsewhere (as in a wait for the line) until the failure handler wakes it.
+    handlerRan.Wait();
+    try {
+      blocked = sync.Wait();
+    } catch (const std::runtime_error &e) {
+      rethrown = e.what();
+    }
+  });
+  ASSERT_TRUE(RunLoopUntil([&] { return !worker.Running(); }));
+  worker.JoinServing();
+  EXPECT_TRUE(failureSeen);
+  EXPECT_EQ(failureThread, std::this_thread::get_id());
+  EXPECT_EQ(rethrown, "batch failed");
+  EXPECT_FALSE(blocked);
+  EXPECT_FALSE(sync.Pending());
+}
+
+TEST_F(GuiThread, aDeferredCallOnTheGuiThreadRunsAtOnceAndAnUntakenOneCanBeWithdrawn) {
+  TDeferredSync inline_;
+  bool ran = false;
+  inline_.Post([&] { ran = true; });
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(inline_.Wait());
+  inline_.Post([] { throw std::runtime_error("inline"); });
+  EXPECT_THROW(inline_.Wait(), std::runtime_error);
+
+  // Queued by a worker that ended without waiting: destroying it withdraws the call.
+  TWakeEater eater;
+  bool queuedRan = false;
+  {
+    TDeferredSync queued;
+    std::thread([&] { queued.Post([&] { queuedRan = true; }); }).join();
+    EXPECT_TRUE(queued.Pending());
+  }
+  EXPECT_FALSE(CheckSynchronize());
+  EXPECT_FALSE(queuedRan);
+}

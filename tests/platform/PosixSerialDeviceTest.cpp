@@ -357,6 +357,23 @@ TEST_F(PosixSerialDeviceTest, whileAWaitWatchesTheLineKernelBytesComeWithItsNext
   EXPECT_EQ(ReadAll(10), "abcde");
 }
 
+TEST_F(PosixSerialDeviceTest, takingEventsNeverBlocksAndTakesInWhatTheLineDelivered) {
+  ASSERT_EQ(Device.SetCommMask(EV_RXCHAR | EV_RXFLAG), 0);
+  uint32_t mask = 123;
+  ASSERT_EQ(Device.TakeCommEvents(mask), 0);
+  EXPECT_EQ(mask, 0u) << "nothing happened: an empty mask at once";
+  ASSERT_EQ(Pty.Send("ab", Deadline), 2u);
+  // Nobody waits: taking the events moves the kernel's bytes into the queue.
+  ASSERT_TRUE(WaitFor([&] { return Device.TakeCommEvents(mask) == 0 && mask != 0; }));
+  EXPECT_EQ(mask, uint32_t(EV_RXCHAR));
+  EXPECT_EQ(BytesWaiting(), 2u);
+  ASSERT_EQ(Device.TakeCommEvents(mask), 0);
+  EXPECT_EQ(mask, 0u) << "taken once";
+  ASSERT_EQ(Device.CancelWait(), 0);
+  EXPECT_EQ(Device.TakeCommEvents(mask), ECANCELED);
+  EXPECT_EQ(ReadAll(10), "ab");
+}
+
 TEST_F(PosixSerialDeviceTest, parityMarksAndNullsAreFilteredOnTheWayIn) {
   struct TCase {
     const char *Name;

@@ -37,11 +37,13 @@ bool RunUntil(const std::function<bool()> &done, std::chrono::milliseconds limit
   return testsupport::RunLoopUntil(done, limit, 5ms);
 }
 
-// Waits until the thread's pending wait has taken the events injected so far (it then hands them
-// over and, with no event loop running here, stays blocked in that hand-off).
-bool WaitUntilTaken(const TFakeSerialDevice &device) {
+// Waits until the port's event thread has handed over its next batch. With no event loop running
+// here the batch stays queued: smThreadSync's thread then waits for the line again, smWindowSync's
+// stays in its hand-off.
+bool WaitUntilTaken(const TFakeSerialDevice &device, const TComPort &port, uint64_t batchesBefore) {
+  const bool deferred = port.SyncMethod() == smThreadSync;
   QDeadlineTimer deadline(2000);
-  while (device.Waiting()) {
+  while (deferred ? port.EventThread()->Batches() <= batchesBefore : device.Waiting()) {
     if (deadline.hasExpired())
       return false;
     std::this_thread::yield();
@@ -432,8 +434,9 @@ TEST_F(ComPortFake, closingWhileTheThreadWaitsRunsTheQueuedBatchDuringTheClose) 
     Log.Add("RxBuf(" + std::to_string(n) + ") connected=" + On(Port.Connected()));
   };
   // No event loop runs here: the thread's hand-off stays queued until the close serves it.
+  const uint64_t before = Port.EventThread()->Batches();
   Device->InjectRx("12345");
-  ASSERT_TRUE(WaitUntilTaken(*Device));
+  ASSERT_TRUE(WaitUntilTaken(*Device, Port, before));
   {
     testsupport::TWatchdog watchdog("close serving a queued batch");
     Port.SetConnected(false);
@@ -455,9 +458,10 @@ TEST_F(ComPortFake, closingWhileTheThreadWaitsRunsTheQueuedBatchDuringTheClose) 
 
 // A first batch (a break) is taken; every other event is injected while the thread is held in its
 // hand-off, so they all arrive together in the second batch.
-void InjectTwoBatches(TFakeSerialDevice &device) {
+void InjectTwoBatches(TFakeSerialDevice &device, const TComPort &port) {
+  const uint64_t before = port.EventThread()->Batches();
   device.InjectEvents(EV_BREAK);
-  ASSERT_TRUE(WaitUntilTaken(device));
+  ASSERT_TRUE(WaitUntilTaken(device, port, before));
   device.SetModemStatus(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
   device.InjectLineErrors(CE_FRAME | CE_OVERRUN);
   device.InjectEvents(EV_TXEMPTY | EV_RING | EV_BREAK);
@@ -469,7 +473,7 @@ TEST_F(ComPortFake, aBatchFiresItsEventsInTheFixedOrder) {
   Port.AttachLink(link);
   Port.SetEventChar('\n');
   OpenAndWait();
-  InjectTwoBatches(*Device);
+  InjectTwoBatches(*Device, Port);
   ASSERT_TRUE(RunUntil([&] { return Log.Contains("Rx80Full"); }));
   const std::vector<std::string> expected = {
       "Break",   "Error(5)",   "L.Rx(1)", "RxChar(901)", "L.Tx(0)",    "L.TxEmpty", "TxEmpty",
@@ -486,7 +490,7 @@ TEST_F(ComPortFake, windowSyncSendsOneMessagePerEventInTheSameOrder) {
   Port.SetSyncMethod(smWindowSync);
   Port.SetEventChar('\n');
   OpenAndWait();
-  InjectTwoBatches(*Device);
+  InjectTwoBatches(*Device, Port);
   ASSERT_TRUE(RunUntil([&] { return Log.Contains("Rx80Full"); }));
   EXPECT_EQ(messages.Items(), (std::vector<std::string>{"Msg(1025,64)", "Msg(1025,128)", "Msg(1025,1)", "Msg(1025,4)",
                                                         "Msg(1025,64)", "Msg(1025,256)", "Msg(1025,8)", "Msg(1025,16)",
@@ -857,8 +861,9 @@ TEST_F(ComPortFake, aCloseFromABatchServedDuringCloseNotifiesOnce) {
   Port.AttachLink(link);
   OpenAndWait();
   link->OnRxBuf = [&](TObject *, const char *, int32_t) { Port.SetConnected(false); };
+  const uint64_t before = Port.EventThread()->Batches();
   Device->InjectRx("x");
-  ASSERT_TRUE(WaitUntilTaken(*Device));
+  ASSERT_TRUE(WaitUntilTaken(*Device, Port, before));
   {
     testsupport::TWatchdog watchdog("close serving a batch that closes");
     Port.SetConnected(false);
