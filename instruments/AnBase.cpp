@@ -432,7 +432,7 @@ void TAnAnalogGControl::ValueChange() {
     if (OnPosChange) OnPosChange(this);
   }
   const auto &s = FSignalSettings;
-  FValueText = FormatFloat(s.ValueFormat(), FValue);
+  FValueTextStale = true;
 
   // The unclamped position; a zero digital span yields no usable position and counts as 0.
   const std::int32_t span = s.DigitalSpan();
@@ -488,6 +488,14 @@ void TAnAnalogGControl::ValueChange() {
   if (OnValueChange) OnValueChange(this);
 }
 
+const std::string &TAnAnalogGControl::ValueText() const {
+  if (FValueTextStale) {
+    FValueText = FormatFloat(FSignalSettings.ValueFormat(), FValue);
+    FValueTextStale = false;
+  }
+  return FValueText;
+}
+
 void TAnAnalogGControl::RefreshHint() {
   if (!FHintStale) return;
   FHintStale = false;
@@ -498,7 +506,7 @@ void TAnAnalogGControl::RefreshHint() {
     if (!text.empty()) text += '\r';
     text += p;
   };
-  if (FHintOptions & HintBit(hoValue)) text = "Value= " + FValueText + " " + s.ValueUnit();
+  if (FHintOptions & HintBit(hoValue)) text = "Value= " + ValueText() + " " + s.ValueUnit();
   auto extreme = [&](const char *label, float v, TDateTime t) {
     std::string p = label + FormatFloat(s.ValueFormat(), v, fs) + " " + s.ValueUnit();
     if (FHintOptions & HintBit(hoMinMaxDate)) p += " " + DateToStr(t, fs);
@@ -524,6 +532,7 @@ void TAnAnalogGControl::LogScaleChange() { RequestParamChange(); }
 
 void TAnAnalogGControl::ParamChange(TObject *) {
   RefreshHint(); // the pending text is the one of the settings it was made under
+  FValueTextStale = true; // the value format may have changed
   auto &s = FSignalSettings;
   s.DeriveRange();
   if (!FLogScale) {

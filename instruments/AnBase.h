@@ -280,7 +280,9 @@ public:
   const TFont &Font() const { return FFont; }
 
   // Internal state read by the drawing class and by tests.
-  const std::string &ValueText() const { return FValueText; }
+  // The value as the value format shows it; formatted when first read after a value update (a
+  // record stream updates far more often than anything reads it).
+  const std::string &ValueText() const;
   std::int32_t PPT() const { return FPPT; }
   bool OverflowFlag() const { return FOverflowFlag; }
   bool UnderflowFlag() const { return FUnderflowFlag; }
@@ -334,7 +336,8 @@ private:
   float FValue = 50.0f;
   double FDigitsPerDecade = 0;
   double FDecadeOffset = 0;
-  std::string FValueText;
+  mutable std::string FValueText;
+  mutable bool FValueTextStale = false;
   bool FHintStale = false;
   std::int32_t FPPT = 500;
   bool FOverflowFlag = false;

@@ -69,6 +69,13 @@ TEST(AnalogValueModel, ValueGivesDigitPositionAndText) {
   EXPECT_EQ(p->Digit(), 254);
   EXPECT_EQ(p->PPT(), 254);
   EXPECT_EQ(p->ValueText(), "25");
+  // The text follows the latest value however many came unread, and the format it is shown in.
+  for (float v : {1.0f, 99.6f, 12.34f}) p->SetValue(v);
+  EXPECT_EQ(p->ValueText(), "12");
+  p->SignalSettings().SetValueFormat("0.0");
+  EXPECT_EQ(p->ValueText(), "12.3");
+  p->SetValue(7.25f);
+  EXPECT_EQ(p->ValueText(), "7.3");
 }
 
 TEST(AnalogValueModel, EventSequences) {
