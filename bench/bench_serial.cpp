@@ -94,7 +94,11 @@ void Writer(int master, const char *mode, std::int64_t count, double rate, std::
     }
     return;
   }
-  // Paced writes go out once per millisecond, as a USB serial adapter delivers its frames.
+  // Paced writes go out once per millisecond, as a USB serial adapter delivers its frames. They
+  // start after a pause: right after the fork the receiver copies the pages it shares with this
+  // process on first write, which would show as a stall of the first records.
+  const timespec settle{0, 300000000};
+  nanosleep(&settle, nullptr);
   const std::int64_t start = NowNs();
   for (std::int64_t tick = 1; seq < count; ++tick) {
     const std::int64_t wait = start + tick * 1000000 - NowNs();
