@@ -13,13 +13,12 @@ void TFormMain::ComDataPacket1Packet(TObject *, const std::string &Str) {
   const auto record = ParseMeasurementRecord(Str, FormatSettings());
   TAnVMeter *set = nullptr;
   // A record never raises: a missing or foreign component simply drops it.
-  if (record) try {
-      if (auto *meter = PacketTarget(record->Instrument)) {
-        meter->SetValue(record->Value);
-        set = meter;
-      }
-    } catch (...) {
-      set = nullptr;
+  try {
+    if (TAnVMeter *meter = record ? PacketTarget(record->Instrument) : nullptr) {
+      meter->SetValue(record->Value);
+      set = meter;
     }
+  } catch (...) {
+  }
   if (OnMeasurement) OnMeasurement(Str, set);
 }

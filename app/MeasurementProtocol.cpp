@@ -56,40 +56,48 @@ std::optional<float> ParseMeasuredValue(const std::string &text, const TFormatSe
 }
 
 namespace {
-// The record split at its first "M": the number text and the value text ("" for a missing part).
-struct TRecordParts {
-  bool HasM = false;
-  std::string NumberText, ValueText;
-};
-
-TRecordParts SplitRecord(const std::string &str) {
+// The record's checks in their order; `why` (when given) gets the reason a record is dropped.
+std::optional<TMeasurementRecord> Parse(const std::string &str, const TFormatSettings &fs, std::string *why) {
+  if (str.size() <= 4 || str[0] != '#') {
+    if (why) *why = "too short for a record";
+    return std::nullopt;
+  }
   const std::string body = str.substr(1);
   const auto m = body.find('M');
   const std::size_t p = m == std::string::npos ? 0 : m + 1; // 1-based position, 0 when absent
-  return {m != std::string::npos, p > 0 ? body.substr(0, p - 1) : std::string(), body.substr(p, body.size() - p - 1)};
+  const std::string numberText = p > 0 ? body.substr(0, p - 1) : std::string();
+  const auto number = ParseInstrumentNumber(numberText);
+  const std::string valueText = body.substr(p, body.size() - p - 1);
+  // The value is converted for every record, as the number check comes after it.
+  const auto value = ParseMeasuredValue(valueText, fs);
+  if (m == std::string::npos) {
+    if (why) *why = "no M between number and value";
+    return std::nullopt;
+  }
+  if (!number) {
+    if (why) *why = "'" + numberText + "' is not an instrument number";
+    return std::nullopt;
+  }
+  if (*number < 1 || *number > 10) {
+    if (why) *why = "no instrument " + std::to_string(*number) + " (instruments are 1 to 10)";
+    return std::nullopt;
+  }
+  // A good number with a value that does not convert is dropped: setting a made-up value would
+  // show a measurement that never happened.
+  if (!value) {
+    if (why) *why = "'" + valueText + "' is not a value";
+    return std::nullopt;
+  }
+  return TMeasurementRecord{*number, *value};
 }
 } // namespace
 
 std::optional<TMeasurementRecord> ParseMeasurementRecord(const std::string &str, const TFormatSettings &fs) {
-  if (str.size() <= 4 || str[0] != '#') return std::nullopt;
-  const TRecordParts parts = SplitRecord(str);
-  const auto number = ParseInstrumentNumber(parts.NumberText);
-  // The value is converted for every record, as the number check comes after it.
-  const auto value = ParseMeasuredValue(parts.ValueText, fs);
-  if (!number || *number < 1 || *number > 10 || !parts.HasM) return std::nullopt;
-  // A good number with a value that does not convert is dropped: setting a made-up value would
-  // show a measurement that never happened.
-  if (!value) return std::nullopt;
-  return TMeasurementRecord{*number, *value};
+  return Parse(str, fs, nullptr);
 }
 
 std::string WhyDropped(const std::string &str, const TFormatSettings &fs) {
-  if (str.size() <= 4 || str[0] != '#') return "too short for a record";
-  const TRecordParts parts = SplitRecord(str);
-  if (!parts.HasM) return "no M between number and value";
-  const auto number = ParseInstrumentNumber(parts.NumberText);
-  if (!number) return "'" + parts.NumberText + "' is not an instrument number";
-  if (*number < 1 || *number > 10) return "no instrument " + std::to_string(*number) + " (instruments are 1 to 10)";
-  if (!ParseMeasuredValue(parts.ValueText, fs)) return "'" + parts.ValueText + "' is not a value";
-  return "";
+  std::string why;
+  Parse(str, fs, &why);
+  return why;
 }

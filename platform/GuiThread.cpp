@@ -12,10 +12,6 @@
 
 #include <unistd.h>
 
-namespace {
-
-} // namespace
-
 // One queued call; it lives with the worker that waits for it until Done.
 struct THandOffCall {
   const std::function<void()> *Call = nullptr;
@@ -28,13 +24,11 @@ struct THandOffCall {
 
 namespace {
 
-using TQueuedCall = THandOffCall;
-
 class THandOffHub;
 
 struct THandOffState {
   std::mutex Mutex;
-  std::deque<TQueuedCall *> Queue;
+  std::deque<THandOffCall *> Queue;
   // Woken when a call is queued or a worker ends: JoinServing waits on it.
   std::condition_variable GuiWake;
   // The object on the GUI thread that wake events are posted to; null while no application exists.
@@ -72,6 +66,13 @@ protected:
 void PostWakeLocked(THandOffState &s) {
   if (s.Hub)
     QCoreApplication::postEvent(s.Hub, new QEvent(SynchronizeEventType()));
+}
+
+// Queues a worker's call and wakes the GUI thread for it; the caller holds the state's mutex.
+void EnqueueLocked(THandOffState &s, THandOffCall &item) {
+  s.Queue.push_back(&item);
+  s.GuiWake.notify_all();
+  PostWakeLocked(s);
 }
 
 // Runs inside every QCoreApplication constructor (or at once if one exists already), on the
@@ -119,12 +120,10 @@ void Synchronize(const std::function<void()> &call) {
     return;
   }
   THandOffState &s = State();
-  TQueuedCall item;
+  THandOffCall item;
   item.Call = &call;
   std::unique_lock lock(s.Mutex);
-  s.Queue.push_back(&item);
-  s.GuiWake.notify_all();
-  PostWakeLocked(s);
+  EnqueueLocked(s, item);
   item.DoneChanged.wait(lock, [&] { return item.Done; });
   if (item.Error)
     std::rethrow_exception(item.Error);
@@ -144,7 +143,7 @@ bool CheckSynchronize() {
   }
   bool ran = false;
   for (; budget > 0; --budget) {
-    TQueuedCall *item;
+    THandOffCall *item;
     {
       std::lock_guard lock(s.Mutex);
       if (s.Queue.empty())
@@ -215,9 +214,7 @@ void TDeferredSync::Post(std::function<void()> call, std::function<void()> onFai
   }
   THandOffState &s = State();
   std::lock_guard lock(s.Mutex);
-  s.Queue.push_back(&item);
-  s.GuiWake.notify_all();
-  PostWakeLocked(s);
+  EnqueueLocked(s, item);
 }
 
 bool TDeferredSync::Wait() {
