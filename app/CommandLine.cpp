@@ -73,6 +73,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
           cl.Error = "invalid baud rate '" + rate + "': give the speed in bits per second as a whole number "
                      "greater than 0, such as 19200";
       }
+    } else if (a == "--settings" || a.rfind("--settings=", 0) == 0) {
+      value("--settings", cl.Settings);
     } else if (a == "--connect") {
       cl.Connect = true;
     } else if (a == "--trace") {
@@ -86,6 +88,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
   }
   if (cl.Error.empty() && cl.Demo && (!cl.Port.empty() || cl.BaudRate != 0 || cl.Connect))
     cl.Error = "--demo brings its own simulated device: it cannot be combined with --port, --baud or --connect";
+  if (cl.Error.empty() && cl.Demo && !cl.Settings.empty())
+    cl.Error = "--demo keeps its own layout and never touches a settings file: it cannot be combined with --settings";
   return cl;
 }
 
@@ -105,6 +109,8 @@ std::string UsageText(const std::string &program) {
          "  --connect          open the port at start, as Connect does\n"
          "  --trace            print every record received on standard output, with the meter\n"
          "                     and value it set or why it was dropped\n"
+         "  --settings FILE    keep the settings in FILE instead of\n"
+         "                     $XDG_CONFIG_HOME/Telmora/Telmora.ini (~/.config/Telmora/Telmora.ini)\n"
          "  --demo             start connected to a built-in simulated device that sends values\n"
          "                     to all ten meters (your own settings are left alone)\n"
          "  -h, --help         show this help and exit\n"

@@ -15,6 +15,7 @@ struct TCommandLine {
   bool Connect = false;   // open the port once the window is shown
   bool Demo = false;      // run against the built-in simulated device
   bool Trace = false;     // print every record received and what it set
+  std::string Settings;   // settings file to use instead of the user's, empty for that one
   std::string Error;      // set when the arguments are not understood
 };
 

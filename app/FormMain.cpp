@@ -10,6 +10,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include "app/FormStorage.h"
 #include "instruments/AnBase.h"
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
@@ -42,7 +43,7 @@ QFont TFormMain::DesignFont(const char *name, int height, TFontStyles style) {
   return f.ToQFont();
 }
 
-TFormMain::TFormMain(QWidget *parent) : QMainWindow(parent) {
+TFormMain::TFormMain(QWidget *parent, const std::string &settingsFile) : QMainWindow(parent) {
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("    Telmora"));
   setFont(DesignFont("MS Sans Serif", -13));
@@ -87,10 +88,14 @@ TFormMain::TFormMain(QWidget *parent) : QMainWindow(parent) {
   ComDataPacket1->Loaded();
   ComLed2->Loaded();
   ComLed1->Loaded();
+  BuildNoMeterHint();
+  BuildSettingsStorage(settingsFile);
   FormCreate(this);
 }
 
 TFormMain::~TFormMain() {
+  // A window destroyed without being closed still saves; the storage writes the file when it goes.
+  SaveSettingsOnDestroy();
   // Pages are destroyed with the window; their focus changes must not reach a half-gone window.
   disconnect(qApp, &QApplication::focusChanged, this, &TFormMain::FocusChanged);
   // Closing the port still delivers what was received before; the window those records reach
@@ -182,8 +187,37 @@ void TFormMain::SetOuterSize(int width, int height) {
 void TFormMain::FormCreate(TObject * /*Sender*/) {}
 
 void TFormMain::PlaceAtDesignSize() {
-  SetOuterSize(1139, 722);
-  if (QScreen *s = QGuiApplication::primaryScreen()) move(s->geometry().center() - QPoint(1139 / 2, 722 / 2));
+  QRect outer(0, 0, 1139, 722);
+  if (QScreen *s = QGuiApplication::primaryScreen()) outer.moveCenter(s->geometry().center());
+  SetOuterGeometry(outer);
+}
+
+void TFormMain::SetOuterGeometry(const QRect &outer) {
+  FPendingOuter = QRect(); // the move and resize below must not apply an older wish
+  const QRect frame = frameGeometry();
+  const QRect inner = geometry();
+  // move() places the frame's top-left corner; the inside is the outer size less the frame.
+  move(outer.topLeft());
+  resize(outer.width() - (frame.width() - inner.width()), outer.height() - (frame.height() - inner.height()));
+  FPendingOuter = frame == inner ? outer : QRect();
+}
+
+void TFormMain::ApplyPendingOuterGeometry() {
+  // Only once the frame has a size: a window without a window manager never gets one.
+  if (!FPendingOuter.isValid() || frameGeometry() == geometry() || isMaximized() || isMinimized()) return;
+  const QRect outer = FPendingOuter;
+  FPendingOuter = QRect();
+  SetOuterGeometry(outer);
+}
+
+void TFormMain::moveEvent(QMoveEvent *event) {
+  QMainWindow::moveEvent(event);
+  ApplyPendingOuterGeometry();
+}
+
+void TFormMain::resizeEvent(QResizeEvent *event) {
+  QMainWindow::resizeEvent(event);
+  ApplyPendingOuterGeometry();
 }
 
 void TFormMain::showEvent(QShowEvent *event) {
@@ -192,6 +226,8 @@ void TFormMain::showEvent(QShowEvent *event) {
   FShownOnce = true;
   // The frame is known only now: a window nobody has placed yet gets its design size again.
   if (geometry() == FDesignGeometry) PlaceAtDesignSize();
+  // The stored placement and properties; a stored rectangle replaces the centred one.
+  FormStorage1->Restore();
   FormShow(this);
 }
 

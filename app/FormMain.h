@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QMainWindow>
 #include <QPointer>
@@ -32,6 +33,12 @@ class TComComboBox;
 class TComDataPacket;
 class TComLed;
 class TNumEditField;
+class TAppIniFileStorage;
+class TFormStorage;
+class TPropList;
+
+// The stored properties of the main window, "Component.Property" in the order they are stored.
+std::vector<std::string> FormMainStoredProps();
 
 // Integer tag of a component: the meters keep their own, other widgets carry it as the dynamic
 // property "tag" (0 when never set).
@@ -64,7 +71,8 @@ public:
 class TFormMain : public QMainWindow, public TObject {
   Q_OBJECT
 public:
-  explicit TFormMain(QWidget *parent = nullptr);
+  // settingsFile: the settings file to restore from and save to; empty for none (tests, the demo).
+  explicit TFormMain(QWidget *parent = nullptr, const std::string &settingsFile = {});
   ~TFormMain() override;
   const char *ClassName() const override { return "TFormMain"; }
 
@@ -80,6 +88,8 @@ public:
   // Outer size (frame included) and its setter, which keeps the window's position.
   QSize OuterSize() const;
   void SetOuterSize(int width, int height);
+  // Places the window's outer frame; applied again once the window manager's frame is known.
+  void SetOuterGeometry(const QRect &outer);
 
   // The stored texts of the Schnittstelle page, CR LF line breaks included.
   std::string SchnittstelleText() const;
@@ -132,6 +142,8 @@ public:
   // Components, named as their objectName.
   TComPort *ComPort1 = nullptr;
   TComDataPacket *ComDataPacket1 = nullptr;
+  TAppIniFileStorage *AppIniFileStorage1 = nullptr;
+  TFormStorage *FormStorage1 = nullptr;
 
   QMenu *Datei1 = nullptr;
   QAction *Projektladen1 = nullptr;
@@ -155,6 +167,8 @@ public:
   QWidget *TabSheetHilfe = nullptr;
 
   TAnGradient *AnGradient1 = nullptr;
+  // Shown on the Show page while no meter is switched on.
+  QLabel *LabelKeineInstrumente = nullptr;
 
   TComComboBox *ComComboBox1 = nullptr;
   TComComboBox *ComComboBox2 = nullptr;
@@ -195,6 +209,11 @@ public:
 
 protected:
   void showEvent(QShowEvent *event) override;
+  // Saves the settings and writes the file when the window closes.
+  void closeEvent(QCloseEvent *event) override;
+  void moveEvent(QMoveEvent *event) override;
+  void resizeEvent(QResizeEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
   // Opens the font dialog on `font` and, when the user confirms, stores the choice in it.
   virtual bool ExecuteFontDialog(TFont &font);
 
@@ -214,6 +233,15 @@ private:
   void PageChanged(int index);
   void FocusChanged(QWidget *old, QWidget *now);
   void PlaceAtDesignSize();
+  void BuildSettingsStorage(const std::string &fileName);
+  bool ResolveStoredProp(const std::string &component, const std::string &property, TPropList &list);
+  void SaveSettingsOnDestroy();
+  void BuildNoMeterHint();
+  void UpdateNoMeterHint();
+  // Outer geometry still to be applied once the frame's size is known (a window manager adds it
+  // only after the window is mapped); invalid when nothing is pending.
+  void ApplyPendingOuterGeometry();
+  QRect FPendingOuter;
 
   // The meter a record addresses, found by its composed name once and then remembered (a
   // destroyed meter clears its entry, so the next record looks it up again).

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include <QFileInfo>
 #include <QScreen>
 #include <QEventLoop>
 #include <QTimer>
@@ -11,9 +12,11 @@
 #include "app/CommandLine.h"
 #include "app/Demo.h"
 #include "app/FormMain.h"
+#include "app/FormStorage.h"
 #include "app/MeasurementProtocol.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
+#include "platform/CloseSignals.h"
 #include "platform/FormatSettings.h"
 #include "platform/Version.h"
 
@@ -95,7 +98,17 @@ int main(int argc, char **argv) {
   if (!cl.Screenshot.empty())
     SetExceptionSink([](const std::string &message) { std::cerr << "telmora: " << message << "\n"; });
 
-  TFormMain form;
+  // The demo keeps its own layout and leaves the user's settings alone.
+  const std::string settingsFile = cl.Demo ? std::string()
+                                           : cl.Settings.empty() ? UserSettingsFile()
+                                                                 : QFileInfo(QString::fromStdString(cl.Settings))
+                                                                       .absoluteFilePath()
+                                                                       .toStdString();
+  TFormMain form(nullptr, settingsFile);
+  // A picture of the window is no reason to change the settings.
+  if (!cl.Screenshot.empty()) form.AppIniFileStorage1->FlushOnDestroy = false;
+  // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept.
+  InstallCloseSignals(&app, [](int) { QApplication::closeAllWindows(); });
   if (cl.Trace) form.OnMeasurement = TraceMeasurement;
   std::unique_ptr<TDemo> demo;
   if (cl.Demo) {
@@ -108,6 +121,8 @@ int main(int argc, char **argv) {
     }
     std::cout << "telmora: demo running on the simulated device " << demo->DevicePath() << std::endl;
   } else {
+    // Shown first: showing restores the stored port, which the command line's choice replaces.
+    form.show();
     form.UsePort(cl.Port, cl.BaudRate);
   }
   if (!cl.Page.empty()) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/TextCodec.h"
+
 namespace {
 
 constexpr char Sep = '\\';
@@ -285,7 +287,7 @@ bool TIniFile::LoadFromFile(const std::string &fileName, std::string *error) {
   const TFileStamp stamp = StatFile(fileName);
   std::string text;
   if (!ReadWholeFile(fileName, &text, error)) return false;
-  LoadFromText(text);
+  LoadFromText(FLegacyLines ? LegacyLinesToUtf8(text) : text);
   FStamp = stamp;
   return true;
 }
@@ -296,7 +298,7 @@ bool TIniFile::ReloadIfChanged() {
   if (!stamp.Exists || stamp == FStamp) return false;
   std::string text;
   if (!ReadWholeFile(FFileName, &text)) return false;
-  LoadFromText(text);
+  LoadFromText(FLegacyLines ? LegacyLinesToUtf8(text) : text);
   FStamp = stamp;
   return true;
 }

@@ -73,6 +73,9 @@ public:
   // Replaces the content with the file's when the file exists and has changed (modification
   // time, size or identity) since it was last loaded or written. True when reloaded.
   bool ReloadIfChanged();
+  // Files brought from the older platform are Windows-1252: with this on, a line of a loaded
+  // file that is not valid UTF-8 is read as Windows-1252 (and kept as UTF-8).
+  void SetLegacyLinesAsCp1252(bool on) { FLegacyLines = on; }
   // The file exists and may not be written.
   bool IsReadOnly() const { return IsFileReadOnly(FFileName); }
   // Writes the whole content to FileName, creating its folders and replacing the file
@@ -97,4 +100,5 @@ private:
   std::unordered_map<std::string, size_t> FSectionIndex; // folded name -> position
   std::string FFileName;
   TFileStamp FStamp; // of the file as last loaded or written
+  bool FLegacyLines = false;
 };
