@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -319,6 +320,37 @@ TEST(AtomicFile, failedWriteKeepsOldContentAndRemovesTemporaryFile) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"f.ini"});
 }
 
+TEST(AtomicFile, aWriterKilledAtAnyMomentLeavesTheOldFileOrTheNewNeverATornOne) {
+  TTempFolder dir;
+  const std::string path = dir / "Telmora.ini";
+  const std::string a(1 << 20, 'a'), b(1 << 20, 'b');
+  ASSERT_TRUE(WriteFileAtomically(path, a));
+  for (int round = 0; round < 8; ++round) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(ready[0]);
+      for (unsigned n = 0;; ++n) {
+        WriteFileAtomically(path, n % 2 ? a : b);
+        const char one = 1;
+        if (write(ready[1], &one, 1) != 1) _exit(1);
+      }
+    }
+    close(ready[1]);
+    // A few whole writes, then the kill lands somewhere inside a later one.
+    char c = 0;
+    for (int i = 0; i < 2 + round; ++i) ASSERT_EQ(read(ready[0], &c, 1), 1);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(ready[0]);
+    const std::string content = ReadFile(path);
+    EXPECT_TRUE(content == a || content == b) << "round " << round << ": " << content.size() << " bytes";
+  }
+}
+
 TEST(AtomicFile, replacementKeepsPermissionsAndFollowsLinks) {
   TTempFolder dir;
   ASSERT_TRUE(WriteFileAtomically(dir / "real.ini", "1"));
@@ -335,6 +367,20 @@ TEST(AtomicFile, replacementKeepsPermissionsAndFollowsLinks) {
   EXPECT_FALSE(ReadWholeFile(dir / "missing", &content, &error));
   EXPECT_EQ(content, "unchanged");
   EXPECT_FALSE(error.empty());
+}
+
+TEST(IniFileDisk, linesThatAreNotUtf8AreReadAsWindows1252WhenAsked) {
+  TTempFolder dir;
+  // One line from the older platform (degree sign, euro sign), one written here in UTF-8.
+  ASSERT_TRUE(WriteFileAtomically(dir / "mixed.ini", "[S]\r\nUnit=\xB0" "C \x80\r\nName=\xC2\xB5V\r\nBad=\xC3\r\n"));
+  TIniFile legacy;
+  legacy.SetLegacyLinesAsCp1252(true);
+  ASSERT_TRUE(legacy.LoadFromFile(dir / "mixed.ini"));
+  EXPECT_EQ(legacy.ReadString("S", "Unit", ""), "\xC2\xB0" "C \xE2\x82\xAC");
+  EXPECT_EQ(legacy.ReadString("S", "Name", ""), "\xC2\xB5V");
+  EXPECT_EQ(legacy.ReadString("S", "Bad", ""), "\xC3\x83"); // a lone lead byte is no UTF-8
+  TIniFile plain(dir / "mixed.ini");
+  EXPECT_EQ(plain.ReadString("S", "Unit", ""), "\xB0" "C \x80"); // bytes kept as they are otherwise
 }
 
 TEST(IniFileDisk, loadingAndReloadingFollowTheFile) {
