@@ -9,6 +9,7 @@
 #include <QShowEvent>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 
 #include "app/FormStorage.h"
 #include "instruments/AnBase.h"
@@ -200,6 +201,28 @@ void TFormMain::SetOuterGeometry(const QRect &outer) {
   move(outer.topLeft());
   resize(outer.width() - (frame.width() - inner.width()), outer.height() - (frame.height() - inner.height()));
   FPendingOuter = frame == inner ? outer : QRect();
+  FWantedOuter = outer;
+}
+
+void TFormMain::NoteNormalFrame() {
+  if (!isVisible() || windowState() != Qt::WindowNoState || FPendingOuter.isValid()) return;
+  const QRect frame = frameGeometry(), inner = geometry();
+  if (frame == inner) return;
+  FNormalFrame = QMargins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                          frame.bottom() - inner.bottom());
+  FNormalFrameKnown = true;
+  FWantedOuter = frame;
+}
+
+QRect TFormMain::NormalOuterGeometry() const {
+  if (windowState() == Qt::WindowNoState) return frameGeometry();
+  // A maximized window's normal geometry is kept by Qt; the frame is the one it had when normal.
+  if (isMaximized() && FNormalFrameKnown && normalGeometry().isValid())
+    return normalGeometry().marginsAdded(FNormalFrame);
+  // Minimized (window managers move icons around), or never seen normal with its frame: the
+  // normal frame it last had, or the one asked for.
+  if (FWantedOuter.isValid()) return FWantedOuter;
+  return normalGeometry().isValid() ? normalGeometry() : frameGeometry();
 }
 
 void TFormMain::ApplyPendingOuterGeometry() {
@@ -213,11 +236,13 @@ void TFormMain::ApplyPendingOuterGeometry() {
 void TFormMain::moveEvent(QMoveEvent *event) {
   QMainWindow::moveEvent(event);
   ApplyPendingOuterGeometry();
+  NoteNormalFrame();
 }
 
 void TFormMain::resizeEvent(QResizeEvent *event) {
   QMainWindow::resizeEvent(event);
   ApplyPendingOuterGeometry();
+  NoteNormalFrame();
 }
 
 void TFormMain::showEvent(QShowEvent *event) {
@@ -228,6 +253,9 @@ void TFormMain::showEvent(QShowEvent *event) {
   if (geometry() == FDesignGeometry) PlaceAtDesignSize();
   // The stored placement and properties; a stored rectangle replaces the centred one.
   FormStorage1->Restore();
+  // A window manager adds its frame after mapping without telling the widget (the inside may stay
+  // where it is): look again a few times while the window settles.
+  for (int ms : {50, 250, 1000}) QTimer::singleShot(ms, this, [this] { ApplyPendingOuterGeometry(); });
   FormShow(this);
 }
 

@@ -90,6 +90,9 @@ public:
   void SetOuterSize(int width, int height);
   // Places the window's outer frame; applied again once the window manager's frame is known.
   void SetOuterGeometry(const QRect &outer);
+  // The outer frame the window has (or will have again) in its normal state, also while it is
+  // maximized or minimized.
+  QRect NormalOuterGeometry() const;
 
   // The stored texts of the Schnittstelle page, CR LF line breaks included.
   std::string SchnittstelleText() const;
@@ -242,6 +245,12 @@ private:
   // only after the window is mapped); invalid when nothing is pending.
   void ApplyPendingOuterGeometry();
   QRect FPendingOuter;
+  // The outer rectangle last asked for or last seen in the normal state, and the frame the window
+  // manager gives a normal window (known once the window was seen in that state with a frame).
+  QRect FWantedOuter;
+  QMargins FNormalFrame;
+  bool FNormalFrameKnown = false;
+  void NoteNormalFrame();
 
   // The meter a record addresses, found by its composed name once and then remembered (a
   // destroyed meter clears its entry, so the next record looks it up again).

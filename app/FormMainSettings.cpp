@@ -59,6 +59,7 @@ void TFormMain::BuildSettingsStorage(const std::string &fileName) {
     return ResolveStoredProp(c, p, l);
   };
   FormStorage1->OnApplyRect = [this](const QRect &outer) { SetOuterGeometry(outer); };
+  FormStorage1->NormalOuterRect = [this] { return NormalOuterGeometry(); };
   FormStorage1->OnBadPlacement = [](const std::string &message) {
     // Shown once the window is up, not from inside its show event.
     QMetaObject::invokeMethod(qApp, [message] { ShowExceptionMessage(message); }, Qt::QueuedConnection);

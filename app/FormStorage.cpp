@@ -247,17 +247,7 @@ void TFormStorage::SavePlacement() {
   // This platform has no icon position of a minimized window nor a maximized position of its
   // own: the fields say "none", as an unused position does.
   const std::string minMax = FourFields(-1, -1, -1, -1);
-  // The normal rectangle is the outer frame; while maximized or minimized the normal geometry
-  // stands for it, widened by the frame.
-  const QRect frame = FForm->frameGeometry();
-  const QRect inner = FForm->geometry();
-  QRect normal = frame;
-  if (FForm->isMaximized() || FForm->isMinimized() || FForm->isFullScreen()) {
-    const QRect n = FForm->normalGeometry();
-    if (n.isValid())
-      normal = n.adjusted(frame.left() - inner.left(), frame.top() - inner.top(), frame.right() - inner.right(),
-                          frame.bottom() - inner.bottom());
-  }
+  const QRect normal = NormalOuterRect ? NormalOuterRect() : FForm->frameGeometry();
   const std::string norm =
       FourFields(normal.left(), normal.top(), normal.left() + normal.width(), normal.top() + normal.height());
   const std::string suffix = DesktopSuffix();

@@ -91,6 +91,9 @@ public:
   // Told when the stored rectangle is applied (the window then stops centring itself), with the
   // outer rectangle.
   std::function<void(const QRect &outer)> OnApplyRect;
+  // The window's normal (not maximized, not minimized) rectangle, outer frame in screen pixels;
+  // without it the frame geometry stands in (right only in the normal state).
+  std::function<QRect()> NormalOuterRect;
   // Told once per restore of placement values that could not be read (one line each).
   std::function<void(const std::string &message)> OnBadPlacement;
   // Extra steps after the listed properties were restored or saved.
