@@ -50,9 +50,11 @@ std::vector<std::string> FormMainStoredProps() {
 
 void TFormMain::BuildSettingsStorage(const std::string &fileName) {
   AppIniFileStorage1 = new TAppIniFileStorage(this);
+  AppIniFileStorage1->setObjectName(QStringLiteral("AppIniFileStorage1"));
   AppIniFileStorage1->SetFileName(fileName);
   AppIniFileStorage1->OnWriteError = [](const std::string &message) { std::cerr << "telmora: " << message << "\n"; };
-  FormStorage1 = new TFormStorage(this, AppIniFileStorage1);
+  FormStorage1 = new TFormStorage(this, AppIniFileStorage1, this);
+  FormStorage1->setObjectName(QStringLiteral("FormStorage1"));
   FormStorage1->StoredPropsPath = fileName.empty() ? std::string() : SettingsFolderText(fileName);
   FormStorage1->StoredProps = FormMainStoredProps();
   FormStorage1->ResolveProp = [this](const std::string &c, const std::string &p, TPropList &l) {

@@ -34,7 +34,6 @@ std::string SettingsFolderText(const std::string &fileName) {
 // --- the file -----------------------------------------------------------------------------------
 
 TAppIniFileStorage::TAppIniFileStorage(QObject *parent) : QObject(parent) {
-  setObjectName(QStringLiteral("AppIniFileStorage1"));
   FIni.SetLegacyLinesAsCp1252(true);
 }
 
@@ -128,9 +127,8 @@ std::string FourFields(int a, int b, int c, int d) {
 
 } // namespace
 
-TFormStorage::TFormStorage(QWidget *form, TAppIniFileStorage *storage) : QObject(form), FForm(form), FStorage(storage) {
-  setObjectName(QStringLiteral("FormStorage1"));
-}
+TFormStorage::TFormStorage(QWidget *form, TAppIniFileStorage *storage, QObject *parent)
+    : QObject(parent), FForm(form), FStorage(storage) {}
 
 std::string TFormStorage::PlacementSection() const { return JoinStorePath(AppStoragePath, ""); }
 
@@ -161,20 +159,7 @@ void TFormStorage::Restore() {
   const int version = ReadPlacementInt("FormVersion", problems).value_or(0);
   if (version >= Version) {
     RestorePlacement(problems);
-    const std::string p = PropsSection();
-    for (const std::string &entry : StoredProps) {
-      const size_t dot = entry.find('.');
-      TPropList list;
-      if (dot == std::string::npos || !ResolveProp || !ResolveProp(entry.substr(0, dot), entry.substr(dot + 1), list) ||
-          list.Props.empty())
-        continue;
-      try {
-        ReadProp(p, entry.substr(0, dot) + "_" + entry.substr(dot + 1), list.Props.front());
-      } catch (const EStoredValue &) {
-        // What was read before the bad value stays applied; the next listed property follows.
-      }
-    }
-    if (AfterRestore) AfterRestore();
+    RestoreStoredProps();
   }
   FRestored = true;
   if (!problems.empty() && OnBadPlacement) {
@@ -183,6 +168,23 @@ void TFormStorage::Restore() {
     message += "\nThey are ignored and written anew when Telmora closes.";
     OnBadPlacement(message);
   }
+}
+
+void TFormStorage::RestoreStoredProps() {
+  const std::string p = PropsSection();
+  for (const std::string &entry : StoredProps) {
+    const size_t dot = entry.find('.');
+    TPropList list;
+    if (dot == std::string::npos || !ResolveProp || !ResolveProp(entry.substr(0, dot), entry.substr(dot + 1), list) ||
+        list.Props.empty())
+      continue;
+    try {
+      ReadProp(p, entry.substr(0, dot) + "_" + entry.substr(dot + 1), list.Props.front());
+    } catch (const EStoredValue &) {
+      // What was read before the bad value stays applied; the next listed property follows.
+    }
+  }
+  if (AfterRestore) AfterRestore();
 }
 
 void TFormStorage::RestorePlacement(std::vector<std::string> &problems) {
@@ -227,6 +229,10 @@ void TFormStorage::Save() {
   FStorage->WriteValue(PlacementSection(), "FormVersion", EncodeInteger(Version));
   if (!FRestored) return;
   SavePlacement();
+  SaveStoredProps();
+}
+
+void TFormStorage::SaveStoredProps() {
   const std::string p = PropsSection();
   for (const std::string &entry : StoredProps) {
     const size_t dot = entry.find('.');

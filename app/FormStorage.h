@@ -79,7 +79,7 @@ TPlacementDecision DecidePlacement(const std::optional<std::string> &minMaxText,
 class TFormStorage : public QObject {
   Q_OBJECT
 public:
-  TFormStorage(QWidget *form, TAppIniFileStorage *storage);
+  TFormStorage(QWidget *form, TAppIniFileStorage *storage, QObject *parent = nullptr);
 
   std::string AppStoragePath = "FormMain\\";
   std::string StoredPropsPath;
@@ -104,6 +104,9 @@ public:
   void Restore();
   // Writes placement and stored properties into the copy (on close).
   void Save();
+  // Only the listed properties, without placement or version: a project file's content.
+  void RestoreStoredProps();
+  void SaveStoredProps();
   bool Restored() const { return FRestored; }
   bool Saved() const { return FSaved; }
 
