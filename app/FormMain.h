@@ -31,7 +31,7 @@ class TColorBox;
 class TComComboBox;
 class TComDataPacket;
 class TComLed;
-class TNumEditField;
+class TAnNumEdit;
 
 // Integer tag of a component: the meters keep their own, other widgets carry it as the dynamic
 // property "tag" (0 when never set).
@@ -180,14 +180,14 @@ public:
   QWidget *TabSheetVertkalMeter = nullptr;
   QGroupBox *GroupBoxEditAnalogMeter = nullptr;
   QLineEdit *EditName = nullptr;
-  TNumEditField *AnNumEditAWertVon = nullptr;
-  TNumEditField *AnNumEditAWertBis = nullptr;
+  TAnNumEdit *AnNumEditAWertVon = nullptr;
+  TAnNumEdit *AnNumEditAWertBis = nullptr;
   QLineEdit *EditEinheit = nullptr;
   QLineEdit *EditAnzeigeFormat = nullptr;
-  TNumEditField *AnNumEditBreite = nullptr;
-  TNumEditField *AnNumEditHoehe = nullptr;
-  TNumEditField *AnNumEditSkalaSteps = nullptr;
-  TNumEditField *AnNumEditSkalaSubSteps = nullptr;
+  TAnNumEdit *AnNumEditBreite = nullptr;
+  TAnNumEdit *AnNumEditHoehe = nullptr;
+  TAnNumEdit *AnNumEditSkalaSteps = nullptr;
+  TAnNumEdit *AnNumEditSkalaSubSteps = nullptr;
   QPushButton *ButtonSkalaFont = nullptr;
   TColorBox *ColorBoxInstrumentZeiger = nullptr;
   TColorBox *ColorBoxInstrBackground = nullptr;

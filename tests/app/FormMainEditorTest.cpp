@@ -1,4 +1,4 @@
-// The instrument editor of the Instrumente page, and its stand-in fields and colour boxes.
+// The instrument editor of the Instrumente page and its colour boxes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,7 +15,7 @@
 
 #include "app/ColorBox.h"
 #include "app/FormMain.h"
-#include "app/NumEditPlaceholder.h"
+#include "instruments/AnNumEdit.h"
 #include "instruments/AnVMeter.h"
 
 namespace {
@@ -152,7 +152,7 @@ TEST_F(FormMainEditorTest, singleFieldChangesReachOnlyTheirProperty) {
       {"height", [](TFormMain &f) { f.AnNumEditHoehe->SetValueAsInt(90); }, [](MeterSnapshot &s) { s.Size.setHeight(90); }},
       {"background", [](TFormMain &f) { f.ColorBoxInstrBackground->SetSelected(clWhite); }, [](MeterSnapshot &s) { s.Back = clWhite; }},
       {"pointer", [](TFormMain &f) { f.ColorBoxInstrumentZeiger->SetSelected(clRed); }, [](MeterSnapshot &s) { s.Pointer = clRed; }},
-      {"upper bound", [](TFormMain &f) { f.AnNumEditAWertBis->setText("250,5"); }, [](MeterSnapshot &s) { s.To = 250.5f; }},
+      {"upper bound", [](TFormMain &f) { f.AnNumEditAWertBis->SetValue(250.5); }, [](MeterSnapshot &s) { s.To = 250.5f; }},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.What);
@@ -302,56 +302,6 @@ TEST(FieldToFloatTest, saturatesBeyondTheFloatRangeAndDropsNaN) {
       {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
   };
   for (const auto &r : rows) EXPECT_EQ(FieldToFloat(r.In), r.Out) << r.In;
-}
-
-TEST(NumEditFieldTest, parsesFiniteNumbersWithEitherSeparator) {
-  const struct {
-    const char *Text;
-    bool Ok;
-    double Value;
-  } rows[] = {{"12.5", true, 12.5}, {"12,5", true, 12.5}, {" 7 ", true, 7},    {"-3e2", true, -300},
-              {"abc", false, 0},    {"", false, 0},        {"inf", false, 0}, {"nan", false, 0},
-              {"1e400", false, 0},  {"1.2.3", false, 0}};
-  for (const auto &r : rows) {
-    double v = 0;
-    EXPECT_EQ(TNumEditField::ParseNumber(QString::fromLatin1(r.Text), v), r.Ok) << r.Text;
-    if (r.Ok) {
-      EXPECT_EQ(v, r.Value) << r.Text;
-    }
-  }
-}
-
-TEST(NumEditFieldTest, integerViewRoundsHalfEvenAndSaturates) {
-  const struct {
-    double In;
-    std::int32_t Out;
-  } rows[] = {{2.5, 2},
-              {3.5, 4},
-              {-2.5, -2},
-              {116.4, 116},
-              {1e300, std::numeric_limits<std::int32_t>::max()},
-              {-1e300, std::numeric_limits<std::int32_t>::min()},
-              {std::numeric_limits<double>::infinity(), std::numeric_limits<std::int32_t>::max()},
-              {-std::numeric_limits<double>::infinity(), std::numeric_limits<std::int32_t>::min()},
-              {std::numeric_limits<double>::quiet_NaN(), 0}};
-  for (const auto &r : rows) EXPECT_EQ(TNumEditField::SaturateToInt(r.In), r.Out) << r.In;
-}
-
-TEST(NumEditFieldTest, keepsTheExactValueUntilTheTextIsEdited) {
-  TNumEditField f;
-  f.SetValue(static_cast<double>(0.001f));
-  EXPECT_EQ(f.Value(), static_cast<double>(0.001f));
-  f.setText("2,5");
-  EXPECT_EQ(f.Value(), 2.5);
-  f.setText("garbage");
-  EXPECT_EQ(f.Value(), static_cast<double>(0.001f)); // unreadable text: the last value stands
-  emit f.editingFinished();
-  EXPECT_EQ(f.text(), QStringLiteral("0.001"));
-  f.setText("42");
-  emit f.editingFinished();
-  EXPECT_EQ(f.ValueAsInt(), 42);
-  f.SetValue(std::numeric_limits<double>::quiet_NaN());
-  EXPECT_EQ(f.Value(), 42.0);
 }
 
 TEST(ColorBoxTest, namedColoursSelectTheirEntryAndOthersOneCustomEntry) {

@@ -105,9 +105,9 @@ std::vector<ComponentRow> ComponentTable() {
       {"ComPort1", "TComPort", "<no text>", 0}, {"ComDataPacket1", "TComDataPacket", "<no text>", 0},
       {"EditTerminalSendString", "QLineEdit", "", 0}, {"EditName", "QLineEdit", "", 0},
       {"EditEinheit", "QLineEdit", "", 0}, {"EditAnzeigeFormat", "QLineEdit", "", 0},
-      {"AnNumEditAWertVon", "TNumEditField", "0", 0}, {"AnNumEditAWertBis", "TNumEditField", "0", 0},
-      {"AnNumEditBreite", "TNumEditField", "0", 0}, {"AnNumEditHoehe", "TNumEditField", "0", 0},
-      {"AnNumEditSkalaSteps", "TNumEditField", "0", 0}, {"AnNumEditSkalaSubSteps", "TNumEditField", "0", 0},
+      {"AnNumEditAWertVon", "TAnNumEdit", "0", 0}, {"AnNumEditAWertBis", "TAnNumEdit", "0", 0},
+      {"AnNumEditBreite", "TAnNumEdit", "0", 0}, {"AnNumEditHoehe", "TAnNumEdit", "0", 0},
+      {"AnNumEditSkalaSteps", "TAnNumEdit", "0", 0}, {"AnNumEditSkalaSubSteps", "TAnNumEdit", "0", 0},
       {"ColorBoxShowFarbeNach", "TColorBox", "MoneyGreen", 0}, {"ColorBoxShowFarbeVon", "TColorBox", "Silver", 0},
       {"ColorBoxInstrumentZeiger", "TColorBox", "Black", 0}, {"ColorBoxInstrBackground", "TColorBox", "Black", 0},
   };

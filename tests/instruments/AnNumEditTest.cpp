@@ -1,0 +1,291 @@
+// The numeric edit field, driven through key events in a shown window.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include "instruments/AnNumEdit.h"
+#include "platform/Application.h"
+#include "platform/FormatSettings.h"
+
+namespace {
+
+class TCountingNumEdit : public TAnNumEdit {
+public:
+  using TAnNumEdit::TAnNumEdit;
+  int Beeps = 0;
+
+protected:
+  void Beep() override { ++Beeps; }
+};
+
+constexpr double Inf = std::numeric_limits<double>::infinity();
+constexpr double Keep = -12345; // marks "value unchanged"
+
+class AnNumEditTest : public ::testing::Test {
+protected:
+  std::vector<std::string> Errors;
+  TExceptionSink PreviousSink = SetExceptionSink([this](const std::string &m) { Errors.push_back(m); });
+  QWidget Window;
+  TCountingNumEdit *Edit = new TCountingNumEdit(&Window);
+  QLineEdit *Other = new QLineEdit(&Window);
+
+  AnNumEditTest() {
+    auto *l = new QVBoxLayout(&Window);
+    l->addWidget(Edit);
+    l->addWidget(Other);
+    Edit->setObjectName("AnNumEditTest");
+    Edit->Loaded();
+    Window.show();
+    QApplication::setActiveWindow(&Window);
+  }
+  ~AnNumEditTest() override { SetExceptionSink(PreviousSink); }
+
+  // Clears the field and types `text` as a user would.
+  void Type(const std::string &text) {
+    Edit->setFocus();
+    QTest::keyClick(Edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(Edit, Qt::Key_Backspace);
+    QTest::keyClicks(Edit, QString::fromStdString(text));
+  }
+};
+
+struct EntryRow {
+  char Decimal, Thousand;
+  TEditBase Base;
+  std::string Typed;
+  double Value; // Keep: the value before stays
+  const char *Text; // after taking over; nullptr: as typed
+  bool Error;       // a conversion error reaches the error display
+};
+
+TEST_F(AnNumEditTest, typedEntriesAreTakenOverOnEnterOrReportedWithoutChangingTheValue) {
+  const std::string ones40(40, '1'), ones32(32, '1'), digits400(400, '9');
+  const EntryRow rows[] = {
+      {',', '.', ebFloat, "12,5", 12.5, "12,5", false},
+      {'.', ',', ebFloat, "12.5", 12.5, "12.5", false},
+      {',', '.', ebFloat, "1.000,5", 1000.5, "1000,5", false},
+      {',', '.', ebFloat, "2k", 2000, "2000", false},
+      {',', '.', ebFloat, "k", 1000, "1000", false},
+      {',', '.', ebFloat, "5m", 5 * static_cast<double>(0.001f), "0", false},
+      {',', '.', ebFloat, "1E", static_cast<double>(1e18f), nullptr, false}, // E as the exa prefix
+      {',', '.', ebFloat, "$FF", 255, "255", false},
+      {',', '.', ebFloat, "&101", 5, "5", false},
+      {',', '.', ebFloat, "%7", 7, "7", false},
+      {',', '.', ebFloat, "-", 0, "0", false},
+      {',', '.', ebFloat, "E3", 1000, "1000", false},
+      {',', '.', ebFloat, "&" + ones32, -1, "-1", false},
+      {',', '.', ebFloat, "$FFFFFFFF", -1, "-1", false},
+      {',', '.', ebInt, "2147483647", 2147483647, "2147483647", false},
+      {',', '.', ebInt, "2.147.483.647", 2147483647, "2147483647", false},
+      {',', '.', ebInt, "-2147483648", -2147483647, "-2147483647", false},
+      {',', '.', ebInt, "3k", 3000, "3000", false},
+      {',', '.', ebInt, "!2,5", 2.5, "2", false},
+      // Allowed characters that make no number, or one the base cannot hold.
+      {',', '.', ebFloat, "1e", Keep, nullptr, true},
+      {',', '.', ebFloat, "1e5,5", Keep, nullptr, true},
+      {',', '.', ebFloat, digits400, Keep, nullptr, true},
+      {',', '.', ebFloat, "E999999", Keep, nullptr, true},
+      {',', '.', ebFloat, "&" + ones40, Keep, nullptr, true},
+      {',', '.', ebFloat, "$FFFFFFFFF", Keep, nullptr, true},
+      {',', '.', ebInt, digits400, Keep, nullptr, true},
+      {',', '.', ebInt, "2147483649", Keep, nullptr, true},
+  };
+  for (const EntryRow &r : rows) {
+    SCOPED_TRACE(r.Typed);
+    ScopedFormatSettings fs(r.Decimal, r.Thousand);
+    Edit->SetEditBase(r.Base);
+    Edit->SetValue(Keep);
+    Errors.clear();
+    Type(r.Typed);
+    EXPECT_EQ(Edit->State(), esEditing);
+    QTest::keyClick(Edit, Qt::Key_Return);
+    EXPECT_EQ(Edit->Value(), r.Value);
+    EXPECT_EQ(Errors.size(), r.Error ? 1u : 0u);
+    if (r.Error) {
+      EXPECT_NE(Errors[0].find("AnNumEditTest"), std::string::npos) << Errors[0];
+      EXPECT_NE(Errors[0].find(r.Typed.substr(0, 12)), std::string::npos) << Errors[0];
+      EXPECT_EQ(Edit->State(), esError);
+    } else {
+      EXPECT_EQ(Edit->State(), esNormal);
+      if (r.Text) {
+        EXPECT_EQ(Edit->text().toStdString(), r.Text);
+      }
+    }
+  }
+}
+
+TEST_F(AnNumEditTest, refusedCharactersTurnTheFieldRedAndSelectTheBadStretch) {
+  const struct {
+    TEditBase Base;
+    const char *Entered;
+    bool Paste; // pasted at once rather than typed
+    int SelStart, SelLength;
+  } rows[] = {
+      {ebFloat, "1,2,3", true, 3, 1}, // the second decimal comma
+      {ebFloat, "12ab3", true, 2, 2},
+      {ebFloat, "1-", false, 1, 1},
+      {ebFloat, "1e5e", false, 3, 1},
+      {ebInt, "5m", false, 1, 1}, // no fractions of a unit in an integer
+      {ebInt, "1,", false, 1, 1},
+      {ebFloat, "7ä", true, 1, 1},
+  };
+  ScopedFormatSettings fs(',', '.');
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Entered);
+    Edit->SetEditBase(r.Base);
+    Edit->SetValue(Keep);
+    Edit->Beeps = 0;
+    if (r.Paste) {
+      QApplication::clipboard()->setText(QString::fromUtf8(r.Entered));
+      Type("");
+      QTest::keySequence(Edit, QKeySequence::Paste);
+    } else {
+      Type(r.Entered);
+    }
+    EXPECT_EQ(Edit->text(), QString::fromUtf8(r.Entered));
+    EXPECT_EQ(Edit->State(), esError);
+    EXPECT_EQ(Edit->Color(), Edit->ColorError());
+    EXPECT_GE(Edit->Beeps, 1);
+    EXPECT_EQ(Edit->selectionStart(), r.SelStart);
+    EXPECT_EQ(Edit->selectedText().size(), r.SelLength);
+    QTest::keyClick(Edit, Qt::Key_Return);
+    EXPECT_EQ(Edit->Value(), Keep);
+    EXPECT_EQ(Edit->State(), esError);
+  }
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(AnNumEditTest, arrowsStepWithinLimitsAndReportEachLimitChangeOnce) {
+  int limits = 0, changes = 0;
+  Edit->OnLimit = [&](TObject *) { ++limits; };
+  Edit->OnChange = [&](TObject *) { ++changes; };
+  Edit->SetMaxValue(10);
+  Edit->SetMinValue(-1);
+  Edit->SetOptions(eoLimitMax | eoLimitMin);
+  Edit->SetValue(9.5);
+  limits = changes = 0;
+  Edit->setFocus();
+  QTest::keyClick(Edit, Qt::Key_Up);
+  EXPECT_EQ(Edit->Value(), 10);
+  EXPECT_EQ(limits, 1);
+  EXPECT_EQ(changes, 1);
+  QTest::keyClick(Edit, Qt::Key_Up);
+  EXPECT_EQ(Edit->Value(), 10);
+  EXPECT_EQ(Edit->Beeps, 1);
+  for (int i = 0; i < 12; ++i) QTest::keyClick(Edit, Qt::Key_Down);
+  EXPECT_EQ(Edit->Value(), -1);
+  EXPECT_EQ(limits, 3); // left the top, reached the bottom
+  EXPECT_EQ(Edit->text(), "-1");
+
+  Edit->SetOptions(eoMultiply);
+  Edit->SetIncrement(2);
+  Edit->SetValue(3);
+  QTest::keyClick(Edit, Qt::Key_Up);
+  EXPECT_EQ(Edit->Value(), 6);
+  QTest::keyClick(Edit, Qt::Key_Down);
+  EXPECT_EQ(Edit->Value(), 3);
+  Edit->SetValue(0);
+  QTest::keyClick(Edit, Qt::Key_Up); // nothing to multiply: the step adds
+  EXPECT_EQ(Edit->Value(), 2);
+
+  Edit->SetOptions(eoLimitMax);
+  Edit->SetMaxValue(100);
+  Edit->SetEditBase(ebInt);
+  Type("2147483647");
+  QTest::keyClick(Edit, Qt::Key_Return);
+  EXPECT_EQ(Edit->Value(), 100);
+  EXPECT_EQ(Edit->text(), "100");
+}
+
+TEST_F(AnNumEditTest, viewsSaturateForHostileValuesAndFollowTheDigitRules) {
+  constexpr float most = std::numeric_limits<float>::max();
+  const std::string ones32(32, '1');
+  const float top = std::bit_cast<float>(0x7F7FC99Eu);
+  const struct {
+    double In;
+    double Value;
+    float Single;
+    std::int32_t Int;
+    const char *Hex, *Bool;
+    std::int32_t DigitsHex, DigitsBool;
+  } rows[] = {
+      {5, 5, 5, 5, "5", "101", 0, 0},
+      {5, 5, 5, 5, "0005", "00101", 4, 4},
+      {255, 255, 255, 255, "00FF", "011111111", 4, 8},
+      {-1, -1, -1, -1, "FFFFFFFF", ones32.c_str(), 0, 0},
+      {2.5, 2.5, 2.5f, 2, "2", "10", 0, 0},
+      {Inf, 1.7e308, top, 2147483647, "7FFFFFFF", nullptr, 0, 0},
+      {1e39, 1e39, top, 2147483647, "7FFFFFFF", nullptr, 0, 0},
+      {-1e40, -1e40, -most, -2147483647, "80000001", nullptr, 0, 0},
+      {-Inf, -1.7e308, -std::numeric_limits<float>::infinity(), -2147483647, "80000001", nullptr, 0, 0},
+      {std::nan(""), 7, 7, 7, "7", "111", 0, 0}, // NaN is refused
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.In);
+    Edit->SetDigitsHex(r.DigitsHex);
+    Edit->SetDigitsBool(r.DigitsBool);
+    Edit->SetValue(7);
+    Edit->SetValue(r.In);
+    EXPECT_EQ(Edit->Value(), r.Value);
+    EXPECT_EQ(Edit->ValueAsSingle(), r.Single);
+    EXPECT_EQ(Edit->ValueAsInt(), r.Int);
+    EXPECT_EQ(Edit->ValueAsHex(), r.Hex);
+    if (r.Bool) {
+      EXPECT_EQ(Edit->ValueAsBool(), r.Bool);
+    }
+  }
+  Edit->SetDigitsHex(0);
+  Edit->SetDigitsBool(0);
+  Edit->SetValue(10);
+  Edit->SetEditBase(ebHex);
+  EXPECT_EQ(Edit->text(), "A");
+  Edit->SetEditBase(ebBin);
+  EXPECT_EQ(Edit->text(), "1010");
+  Edit->SetValueAsHex("1F");
+  EXPECT_EQ(Edit->Value(), 31);
+  EXPECT_EQ(Edit->text(), "11111");
+}
+
+TEST_F(AnNumEditTest, eventsFocusEscapeAndLockedEditorBehaveAsAUserExpects) {
+  int changes = 0, valueChanges = 0;
+  Edit->OnChange = [&](TObject *) { ++changes; };
+  Edit->OnValueChanged = [&](TObject *) { ++valueChanges; };
+  Type("42");
+  EXPECT_EQ(valueChanges, 0); // typing alone takes nothing over
+  EXPECT_EQ(changes, 5);      // one per key down: Ctrl, A, backspace and two digits
+  QTest::keyClick(Edit, Qt::Key_Escape);
+  EXPECT_EQ(Edit->text(), "0");
+  EXPECT_EQ(Edit->State(), esNormal);
+
+  Type("");
+  Other->setFocus(); // leaving an empty field shows 0
+  EXPECT_EQ(Edit->text(), "0");
+  Type("8");
+  Other->setFocus();
+  EXPECT_EQ(Edit->Value(), 8);
+  EXPECT_EQ(valueChanges, 1);
+  Edit->setFocus(Qt::TabFocusReason); // back by keyboard: all selected
+  EXPECT_EQ(Edit->selectedText(), "8");
+  Other->setFocus();
+  QTest::mouseClick(Edit, Qt::LeftButton, {}, QPoint(3, 3)); // by mouse: nothing selected
+  EXPECT_TRUE(Edit->selectedText().isEmpty());
+
+  Edit->SetEditorEnabled(false);
+  Edit->Beeps = 0;
+  QTest::keyClicks(Edit, "12");
+  QTest::keyClick(Edit, Qt::Key_Backspace);
+  EXPECT_EQ(Edit->text(), "8");
+  EXPECT_EQ(Edit->Beeps, 3);
+}
+
+} // namespace
