@@ -184,8 +184,10 @@ void TAnNumEdit::SetTextQuietly(const std::string &s) {
 
 void TAnNumEdit::SetColor(TColor c) {
   FColor = c;
+  // A disabled field keeps the platform's disabled look.
   QPalette p = palette();
-  p.setColor(QPalette::Base, ToQColor(c));
+  p.setColor(QPalette::Active, QPalette::Base, ToQColor(c));
+  p.setColor(QPalette::Inactive, QPalette::Base, ToQColor(c));
   setPalette(p);
 }
 

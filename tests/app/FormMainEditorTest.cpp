@@ -12,11 +12,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 
 #include "app/ColorBox.h"
 #include "app/FormMain.h"
 #include "instruments/AnNumEdit.h"
 #include "instruments/AnVMeter.h"
+#include "platform/Application.h"
+#include "platform/FormatSettings.h"
 
 namespace {
 
@@ -92,6 +95,62 @@ TEST_F(FormMainEditorTest, selectingFillsFieldsAndCaptions) {
   EXPECT_EQ(Form->AnNumEditSkalaSubSteps->ValueAsInt(), 2);
   EXPECT_EQ(Form->ColorBoxInstrBackground->Selected(), clCream);
   EXPECT_EQ(Form->ColorBoxInstrumentZeiger->Selected(), clLime);
+}
+
+// Clicks into a field, replaces its text by typing and leaves it with Tab.
+void TypeInto(QWidget *field, const char *text) {
+  QTest::mouseClick(field, Qt::LeftButton);
+  QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(field, QString::fromUtf8(text));
+  QTest::keyClick(field, Qt::Key_Tab);
+}
+
+TEST_F(FormMainEditorTest, aUserConfiguresMeter3ThroughTheShownEditor) {
+  std::vector<std::string> errors;
+  const TExceptionSink previous = SetExceptionSink([&](const std::string &m) { errors.push_back(m); });
+  for (const char decimal : {',', '.'}) {
+    SCOPED_TRACE(decimal);
+    ScopedFormatSettings fs(decimal, decimal == ',' ? '.' : ',');
+    Form = std::make_unique<TScriptedFormMain>();
+    Form->show();
+    QApplication::setActiveWindow(Form.get());
+    Form->ShowInstrumente1->trigger();
+    QTest::mouseClick(Form->FindComponent<QCheckBox>("CheckBox3"), Qt::LeftButton);
+    QTest::mouseClick(Form->ButtonInstrAktivieren, Qt::LeftButton);
+    EXPECT_TRUE(Meter(3)->Visible());
+    QTest::mouseClick(CButton(3), Qt::LeftButton);
+    TypeInto(Form->AnNumEditAWertVon, decimal == ',' ? "0,5" : "0.5");
+    TypeInto(Form->AnNumEditAWertBis, "2k");
+    TypeInto(Form->EditEinheit, "mA");
+    TypeInto(Form->EditAnzeigeFormat, "#0.00");
+    TypeInto(Form->AnNumEditSkalaSteps, "4");
+    TypeInto(Form->AnNumEditSkalaSubSteps, "3");
+    Form->ColorBoxInstrumentZeiger->setFocus();
+    QTest::keyClicks(Form->ColorBoxInstrumentZeiger, "Red"); // picks by its name
+    QTest::mouseClick(Form->ButtonSkalaFont, Qt::LeftButton);
+    QTest::mouseClick(Form->ButtonInstrWerteZuweisen, Qt::LeftButton);
+    TAnVMeter *m = Meter(3);
+    EXPECT_EQ(m->SignalSettings().ValueFrom(), 0.5f);
+    EXPECT_EQ(m->SignalSettings().ValueTo(), 2000.0f);
+    EXPECT_EQ(m->SignalSettings().ValueUnit(), "mA");
+    EXPECT_EQ(m->ScaleSettings().ValueFormat(), "#0.00");
+    EXPECT_EQ(m->ScaleSettings().Steps(), 4);
+    EXPECT_EQ(m->ScaleSettings().SubSteps(), 3);
+    EXPECT_EQ(m->ScaleSettings().PointerColor(), clRed);
+    EXPECT_EQ(m->ScaleSettings().Font().Name(), "Courier New");
+
+    // A typing error turns the field red, keeps it focused and never reaches the meter.
+    const MeterSnapshot before = Snapshot(m);
+    QTest::mouseClick(Form->AnNumEditAWertBis, Qt::LeftButton);
+    QTest::keyClicks(Form->AnNumEditAWertBis, "7x");
+    EXPECT_EQ(Form->AnNumEditAWertBis->State(), esError);
+    EXPECT_EQ(Form->AnNumEditAWertBis->selectedText(), QStringLiteral("x"));
+    QTest::mouseClick(Form->ButtonInstrWerteZuweisen, Qt::LeftButton);
+    EXPECT_EQ(QApplication::focusWidget(), Form->AnNumEditAWertBis);
+    EXPECT_EQ(Snapshot(m), before);
+  }
+  EXPECT_TRUE(errors.empty());
+  SetExceptionSink(previous);
 }
 
 TEST_F(FormMainEditorTest, pageShowResetsFieldsButKeepsFormatSelectionAndEnabledState) {
