@@ -460,8 +460,7 @@ void TAnNumEdit::keyPressEvent(QKeyEvent *event) {
     return;
   }
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-    if (text().isEmpty()) SetTextQuietly("0");
-    ValidateReporting(true);
+    TakeOverTyped();
     return;
   }
   QLineEdit::keyPressEvent(event);
@@ -486,6 +485,13 @@ void TAnNumEdit::focusOutEvent(QFocusEvent *event) {
   QLineEdit::focusOutEvent(event);
   // A menu or another window taking the focus for a while is no leaving of the field.
   if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason) return;
+  TakeOverTyped();
+}
+
+void TAnNumEdit::TakeOverTyped() {
+  // Untouched text stands for the exact value: 0.001 shown as "0" must not become 0 by passing
+  // through the field.
+  if (FState == esNormal && Text() == FLastText) return;
   if (text().isEmpty()) SetTextQuietly("0");
   ValidateReporting(true);
 }

@@ -100,6 +100,8 @@ private:
   void FireChange();
   // Validate for event handlers: a conversion error goes to the application's error display.
   void ValidateReporting(bool takeOver);
+  // Enter and leaving the field.
+  void TakeOverTyped();
 
   bool FAutoSelect = true;
   TColor FColorDefault = clWindow;
