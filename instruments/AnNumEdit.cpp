@@ -337,7 +337,9 @@ bool TAnNumEdit::Validate(bool takeOver) {
     SetState(esError);
     selectAll();
     const std::string field = objectName().isEmpty() ? std::string("numeric field") : objectName().toStdString();
-    throw EConvertError("'" + text().toStdString() + "' is not a valid " + BaseName(base) + " value (" + field + ")");
+    // A pasted screenful of digits would make the message box wider than the screen.
+    const QString shown = text().size() > 40 ? text().left(40) + QStringLiteral("...") : text();
+    throw EConvertError("'" + shown.toStdString() + "' is not a valid " + BaseName(base) + " value (" + field + ")");
   }
   if (m != 1) v *= m;
   SetState(esNormal);

@@ -381,8 +381,17 @@ TEST(ColorBoxTest, namedColoursSelectTheirEntryAndOthersOneCustomEntry) {
   box.SetSelected(0x654321);
   EXPECT_EQ(box.Selected(), 0x654321);
   EXPECT_EQ(box.count(), named + 1);
+  int picks = 0;
+  box.OnChange = [&](TObject *sender) {
+    EXPECT_EQ(sender, &box);
+    ++picks;
+  };
   box.SetSelected(clRed);
   EXPECT_EQ(box.Selected(), clRed);
+  EXPECT_EQ(picks, 0); // the program's own choice is no pick
+  QTest::keyClicks(&box, "Navy");
+  EXPECT_EQ(box.Selected(), clNavy);
+  EXPECT_GE(picks, 1);
   for (int i = 0; i < box.count(); ++i)
     EXPECT_EQ(box.IndexOfColor(static_cast<TColor>(box.itemData(i).value<qint32>())), i) << "duplicate entry " << i;
 }

@@ -243,6 +243,7 @@ TEST_F(AnNumEditTest, viewsSaturateForHostileValuesAndFollowTheDigitRules) {
     if (r.Bool) {
       EXPECT_EQ(Edit->ValueAsBool(), r.Bool);
     }
+    EXPECT_NO_THROW(Edit->Validate(true)) << Edit->text().toStdString(); // the text reads back
   }
   Edit->SetDigitsHex(0);
   Edit->SetDigitsBool(0);
