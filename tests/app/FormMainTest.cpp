@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include "serial/ComTerminal.h"
 #include <QPushButton>
 #include <QScreen>
@@ -456,36 +455,6 @@ TEST_F(FormMainTest, dragMovesTheMeterByThePointerOffsetWithAnyButton) {
     Form->ControlMouseMove(m, 0, r.DownX + 40, r.DownY + 40); // no drag: no move
     EXPECT_EQ(m->pos(), end);
   }
-}
-
-TEST_F(FormMainTest, draggedOrClickedMeterComesToTheFront) {
-  TAnVMeter *a = Meter("Instr1");
-  TAnVMeter *b = Meter("Instr2");
-  Form->ControlMouseDown(a, mbLeft, 0, 5, 5);
-  Form->ControlMouseMove(a, 0, 5, 85); // onto Instr2
-  Form->ControlMouseUp(a, mbLeft, 0, 5, 85);
-  EXPECT_EQ(Form->TabSheetShow->children().last(), a);
-  // A plain click raises too.
-  Form->ControlMouseDown(b, mbLeft, 0, 5, 5);
-  Form->ControlMouseUp(b, mbLeft, 0, 5, 5);
-  EXPECT_EQ(Form->TabSheetShow->children().last(), b);
-  EXPECT_EQ(b->pos(), QPoint(13, 88));
-}
-
-TEST_F(FormMainTest, realMouseEventsOnAMeterDragIt) {
-  Form->show();
-  TAnVMeter *m = Meter("Instr5");
-  m->SetVisible(true);
-  const QPoint start = m->pos();
-  auto send = [&](QEvent::Type t, QPoint local, Qt::MouseButton b, Qt::MouseButtons held) {
-    QMouseEvent e(t, QPointF(local), QPointF(m->mapToGlobal(local)), b, held, Qt::NoModifier);
-    QApplication::sendEvent(m, &e);
-  };
-  send(QEvent::MouseButtonPress, {20, 20}, Qt::RightButton, Qt::RightButton);
-  send(QEvent::MouseMove, {45, 12}, Qt::NoButton, Qt::RightButton);
-  send(QEvent::MouseButtonRelease, {45, 12}, Qt::RightButton, Qt::NoButton);
-  EXPECT_EQ(m->pos(), start + QPoint(25, -8));
-  EXPECT_FALSE(Form->Dragging);
 }
 
 TEST_F(FormMainTest, standardViewGivesOuterSize1140x670FromAnySize) {
