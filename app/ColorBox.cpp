@@ -1,5 +1,7 @@
 #include "app/ColorBox.h"
 
+#include "platform/Application.h"
+
 #include <QIcon>
 #include <QPixmap>
 
@@ -28,6 +30,12 @@ TColorBox::TColorBox(QWidget *parent) : QComboBox(parent) {
         if (box->IndexOfColor(value) < 0) box->AddEntry(PrettyName(ident), value);
       },
       this);
+  // Qt does not carry exceptions through its signals: the handler's failures go to the display.
+  connect(this, &QComboBox::activated, this, [this] {
+    RunGuarded([this] {
+      if (OnChange) OnChange(this);
+    });
+  });
 }
 
 void TColorBox::AddEntry(const QString &text, TColor color) {

@@ -4,11 +4,13 @@
 #include <QComboBox>
 
 #include "platform/Color.h"
+#include "platform/Events.h"
 
-class TColorBox : public QComboBox {
+class TColorBox : public QComboBox, public TObject {
   Q_OBJECT
 public:
   explicit TColorBox(QWidget *parent = nullptr);
+  const char *ClassName() const override { return "TColorBox"; }
 
   // The colour of the current entry; black when none is selected.
   TColor Selected() const;
@@ -16,6 +18,9 @@ public:
 
   // Index of the entry holding this exact colour value, or -1.
   int IndexOfColor(TColor color) const;
+
+  // The user picked an entry (not raised by SetSelected).
+  TNotifyEvent OnChange;
 
 private:
   void AddEntry(const QString &text, TColor color);

@@ -19,7 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/ColorBox.h"
-#include "app/NumEditPlaceholder.h"
+#include "instruments/AnNumEdit.h"
 #include "instruments/AnVMeter.h"
 
 std::optional<float> FieldToFloat(double v) {
@@ -68,6 +68,20 @@ QLabel *FieldLabel(const char *name, const char *caption, QWidget *parent) {
 template <class T> T *Named(T *w, const char *name) {
   w->setObjectName(QString::fromLatin1(name));
   return w;
+}
+
+// A numeric field of the editor with its design settings.
+TAnNumEdit *NumEdit(const char *name, TEditBase base, QWidget *parent) {
+  auto *e = Named(new TAnNumEdit(parent), name);
+  e->SetEditBase(base);
+  e->SetFormatStr("#0.#");
+  e->SetOptions(0);
+  e->SetIncrement(1.0f);
+  e->SetDigitsBool(0);
+  e->SetDigitsHex(0);
+  e->SetColorDefault(clWindow);
+  e->Loaded();
+  return e;
 }
 
 } // namespace
@@ -139,14 +153,14 @@ void TFormMain::BuildInstrumentePage() {
   auto *fields = new QGridLayout(GroupBoxEditAnalogMeter);
   QWidget *g = GroupBoxEditAnalogMeter;
   EditName = Named(new QLineEdit(g), "EditName");
-  AnNumEditAWertVon = Named(new TNumEditField(g), "AnNumEditAWertVon");
-  AnNumEditAWertBis = Named(new TNumEditField(g), "AnNumEditAWertBis");
+  AnNumEditAWertVon = NumEdit("AnNumEditAWertVon", ebFloat, g);
+  AnNumEditAWertBis = NumEdit("AnNumEditAWertBis", ebFloat, g);
   EditEinheit = Named(new QLineEdit(g), "EditEinheit");
   EditAnzeigeFormat = Named(new QLineEdit(g), "EditAnzeigeFormat");
-  AnNumEditBreite = Named(new TNumEditField(g), "AnNumEditBreite");
-  AnNumEditHoehe = Named(new TNumEditField(g), "AnNumEditHoehe");
-  AnNumEditSkalaSteps = Named(new TNumEditField(g), "AnNumEditSkalaSteps");
-  AnNumEditSkalaSubSteps = Named(new TNumEditField(g), "AnNumEditSkalaSubSteps");
+  AnNumEditBreite = NumEdit("AnNumEditBreite", ebInt, g);
+  AnNumEditHoehe = NumEdit("AnNumEditHoehe", ebInt, g);
+  AnNumEditSkalaSteps = NumEdit("AnNumEditSkalaSteps", ebInt, g);
+  AnNumEditSkalaSubSteps = NumEdit("AnNumEditSkalaSubSteps", ebInt, g);
   ButtonSkalaFont = Named(new QPushButton(QStringLiteral("Font wählen"), g), "ButtonSkalaFont");
   connect(ButtonSkalaFont, &QPushButton::clicked, this, [this] { ButtonSkalaFontClick(this); });
   ColorBoxInstrumentZeiger = Named(new TColorBox(g), "ColorBoxInstrumentZeiger");
@@ -194,10 +208,10 @@ void TFormMain::TabSheetInstrumenteShow(TObject * /*Sender*/) {
   AnNumEditAWertVon->SetValue(0);
   AnNumEditAWertBis->SetValue(0);
   EditEinheit->clear();
-  AnNumEditBreite->SetValueAsInt(0);
-  AnNumEditHoehe->SetValueAsInt(0);
-  AnNumEditSkalaSteps->SetValueAsInt(5);
-  AnNumEditSkalaSubSteps->SetValueAsInt(2);
+  AnNumEditBreite->SetValue(0);
+  AnNumEditHoehe->SetValue(0);
+  AnNumEditSkalaSteps->SetValue(5);
+  AnNumEditSkalaSubSteps->SetValue(2);
   ColorBoxInstrBackground->SetSelected(clBtnFace);
   ColorBoxInstrumentZeiger->SetSelected(clLime);
   ButtonInstrWerteZuweisen->setText(QStringLiteral("Instrument nicht zugewiesenn"));
@@ -226,10 +240,10 @@ void TFormMain::CButton1Click(TObject *Sender) {
   AnNumEditAWertBis->SetValue(sig.ValueTo());
   EditEinheit->setText(QString::fromStdString(sig.ValueUnit()));
   EditAnzeigeFormat->setText(QString::fromStdString(meter->ScaleSettings().ValueFormat()));
-  AnNumEditBreite->SetValueAsInt(meter->width());
-  AnNumEditHoehe->SetValueAsInt(meter->height());
-  AnNumEditSkalaSteps->SetValueAsInt(meter->ScaleSettings().Steps());
-  AnNumEditSkalaSubSteps->SetValueAsInt(meter->ScaleSettings().SubSteps());
+  AnNumEditBreite->SetValue(meter->width());
+  AnNumEditHoehe->SetValue(meter->height());
+  AnNumEditSkalaSteps->SetValue(meter->ScaleSettings().Steps());
+  AnNumEditSkalaSubSteps->SetValue(meter->ScaleSettings().SubSteps());
   ColorBoxInstrBackground->SetSelected(meter->BevelInner().Color());
   ColorBoxInstrumentZeiger->SetSelected(meter->ScaleSettings().PointerColor());
   ButtonInstrWerteZuweisen->setText(QStringLiteral("Instrument  #%1  Werte zuweisen").arg(n));

@@ -1,4 +1,4 @@
-// The instrument editor of the Instrumente page, and its stand-in fields and colour boxes.
+// The instrument editor of the Instrumente page and its colour boxes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,11 +12,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 
 #include "app/ColorBox.h"
 #include "app/FormMain.h"
-#include "app/NumEditPlaceholder.h"
+#include "instruments/AnNumEdit.h"
 #include "instruments/AnVMeter.h"
+#include "platform/Application.h"
+#include "platform/FormatSettings.h"
 
 namespace {
 
@@ -94,6 +97,62 @@ TEST_F(FormMainEditorTest, selectingFillsFieldsAndCaptions) {
   EXPECT_EQ(Form->ColorBoxInstrumentZeiger->Selected(), clLime);
 }
 
+// Clicks into a field, replaces its text by typing and leaves it with Tab.
+void TypeInto(QWidget *field, const char *text) {
+  QTest::mouseClick(field, Qt::LeftButton);
+  QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(field, QString::fromUtf8(text));
+  QTest::keyClick(field, Qt::Key_Tab);
+}
+
+TEST_F(FormMainEditorTest, aUserConfiguresMeter3ThroughTheShownEditor) {
+  std::vector<std::string> errors;
+  const TExceptionSink previous = SetExceptionSink([&](const std::string &m) { errors.push_back(m); });
+  for (const char decimal : {',', '.'}) {
+    SCOPED_TRACE(decimal);
+    ScopedFormatSettings fs(decimal, decimal == ',' ? '.' : ',');
+    Form = std::make_unique<TScriptedFormMain>();
+    Form->show();
+    QApplication::setActiveWindow(Form.get());
+    Form->ShowInstrumente1->trigger();
+    QTest::mouseClick(Form->FindComponent<QCheckBox>("CheckBox3"), Qt::LeftButton);
+    QTest::mouseClick(Form->ButtonInstrAktivieren, Qt::LeftButton);
+    EXPECT_TRUE(Meter(3)->Visible());
+    QTest::mouseClick(CButton(3), Qt::LeftButton);
+    TypeInto(Form->AnNumEditAWertVon, decimal == ',' ? "0,5" : "0.5");
+    TypeInto(Form->AnNumEditAWertBis, "2k");
+    TypeInto(Form->EditEinheit, "mA");
+    TypeInto(Form->EditAnzeigeFormat, "#0.00");
+    TypeInto(Form->AnNumEditSkalaSteps, "4");
+    TypeInto(Form->AnNumEditSkalaSubSteps, "3");
+    Form->ColorBoxInstrumentZeiger->setFocus();
+    QTest::keyClicks(Form->ColorBoxInstrumentZeiger, "Red"); // picks by its name
+    QTest::mouseClick(Form->ButtonSkalaFont, Qt::LeftButton);
+    QTest::mouseClick(Form->ButtonInstrWerteZuweisen, Qt::LeftButton);
+    TAnVMeter *m = Meter(3);
+    EXPECT_EQ(m->SignalSettings().ValueFrom(), 0.5f);
+    EXPECT_EQ(m->SignalSettings().ValueTo(), 2000.0f);
+    EXPECT_EQ(m->SignalSettings().ValueUnit(), "mA");
+    EXPECT_EQ(m->ScaleSettings().ValueFormat(), "#0.00");
+    EXPECT_EQ(m->ScaleSettings().Steps(), 4);
+    EXPECT_EQ(m->ScaleSettings().SubSteps(), 3);
+    EXPECT_EQ(m->ScaleSettings().PointerColor(), clRed);
+    EXPECT_EQ(m->ScaleSettings().Font().Name(), "Courier New");
+
+    // A typing error turns the field red, keeps it focused and never reaches the meter.
+    const MeterSnapshot before = Snapshot(m);
+    QTest::mouseClick(Form->AnNumEditAWertBis, Qt::LeftButton);
+    QTest::keyClicks(Form->AnNumEditAWertBis, "7x");
+    EXPECT_EQ(Form->AnNumEditAWertBis->State(), esError);
+    EXPECT_EQ(Form->AnNumEditAWertBis->selectedText(), QStringLiteral("x"));
+    QTest::mouseClick(Form->ButtonInstrWerteZuweisen, Qt::LeftButton);
+    EXPECT_EQ(QApplication::focusWidget(), Form->AnNumEditAWertBis);
+    EXPECT_EQ(Snapshot(m), before);
+  }
+  EXPECT_TRUE(errors.empty());
+  SetExceptionSink(previous);
+}
+
 TEST_F(FormMainEditorTest, pageShowResetsFieldsButKeepsFormatSelectionAndEnabledState) {
   for (bool selected : {false, true}) {
     SCOPED_TRACE(selected);
@@ -152,7 +211,7 @@ TEST_F(FormMainEditorTest, singleFieldChangesReachOnlyTheirProperty) {
       {"height", [](TFormMain &f) { f.AnNumEditHoehe->SetValueAsInt(90); }, [](MeterSnapshot &s) { s.Size.setHeight(90); }},
       {"background", [](TFormMain &f) { f.ColorBoxInstrBackground->SetSelected(clWhite); }, [](MeterSnapshot &s) { s.Back = clWhite; }},
       {"pointer", [](TFormMain &f) { f.ColorBoxInstrumentZeiger->SetSelected(clRed); }, [](MeterSnapshot &s) { s.Pointer = clRed; }},
-      {"upper bound", [](TFormMain &f) { f.AnNumEditAWertBis->setText("250,5"); }, [](MeterSnapshot &s) { s.To = 250.5f; }},
+      {"upper bound", [](TFormMain &f) { f.AnNumEditAWertBis->SetValue(250.5); }, [](MeterSnapshot &s) { s.To = 250.5f; }},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.What);
@@ -304,56 +363,6 @@ TEST(FieldToFloatTest, saturatesBeyondTheFloatRangeAndDropsNaN) {
   for (const auto &r : rows) EXPECT_EQ(FieldToFloat(r.In), r.Out) << r.In;
 }
 
-TEST(NumEditFieldTest, parsesFiniteNumbersWithEitherSeparator) {
-  const struct {
-    const char *Text;
-    bool Ok;
-    double Value;
-  } rows[] = {{"12.5", true, 12.5}, {"12,5", true, 12.5}, {" 7 ", true, 7},    {"-3e2", true, -300},
-              {"abc", false, 0},    {"", false, 0},        {"inf", false, 0}, {"nan", false, 0},
-              {"1e400", false, 0},  {"1.2.3", false, 0}};
-  for (const auto &r : rows) {
-    double v = 0;
-    EXPECT_EQ(TNumEditField::ParseNumber(QString::fromLatin1(r.Text), v), r.Ok) << r.Text;
-    if (r.Ok) {
-      EXPECT_EQ(v, r.Value) << r.Text;
-    }
-  }
-}
-
-TEST(NumEditFieldTest, integerViewRoundsHalfEvenAndSaturates) {
-  const struct {
-    double In;
-    std::int32_t Out;
-  } rows[] = {{2.5, 2},
-              {3.5, 4},
-              {-2.5, -2},
-              {116.4, 116},
-              {1e300, std::numeric_limits<std::int32_t>::max()},
-              {-1e300, std::numeric_limits<std::int32_t>::min()},
-              {std::numeric_limits<double>::infinity(), std::numeric_limits<std::int32_t>::max()},
-              {-std::numeric_limits<double>::infinity(), std::numeric_limits<std::int32_t>::min()},
-              {std::numeric_limits<double>::quiet_NaN(), 0}};
-  for (const auto &r : rows) EXPECT_EQ(TNumEditField::SaturateToInt(r.In), r.Out) << r.In;
-}
-
-TEST(NumEditFieldTest, keepsTheExactValueUntilTheTextIsEdited) {
-  TNumEditField f;
-  f.SetValue(static_cast<double>(0.001f));
-  EXPECT_EQ(f.Value(), static_cast<double>(0.001f));
-  f.setText("2,5");
-  EXPECT_EQ(f.Value(), 2.5);
-  f.setText("garbage");
-  EXPECT_EQ(f.Value(), static_cast<double>(0.001f)); // unreadable text: the last value stands
-  emit f.editingFinished();
-  EXPECT_EQ(f.text(), QStringLiteral("0.001"));
-  f.setText("42");
-  emit f.editingFinished();
-  EXPECT_EQ(f.ValueAsInt(), 42);
-  f.SetValue(std::numeric_limits<double>::quiet_NaN());
-  EXPECT_EQ(f.Value(), 42.0);
-}
-
 TEST(ColorBoxTest, namedColoursSelectTheirEntryAndOthersOneCustomEntry) {
   TColorBox box;
   const int named = box.count();
@@ -372,8 +381,17 @@ TEST(ColorBoxTest, namedColoursSelectTheirEntryAndOthersOneCustomEntry) {
   box.SetSelected(0x654321);
   EXPECT_EQ(box.Selected(), 0x654321);
   EXPECT_EQ(box.count(), named + 1);
+  int picks = 0;
+  box.OnChange = [&](TObject *sender) {
+    EXPECT_EQ(sender, &box);
+    ++picks;
+  };
   box.SetSelected(clRed);
   EXPECT_EQ(box.Selected(), clRed);
+  EXPECT_EQ(picks, 0); // the program's own choice is no pick
+  QTest::keyClicks(&box, "Navy");
+  EXPECT_EQ(box.Selected(), clNavy);
+  EXPECT_GE(picks, 1);
   for (int i = 0; i < box.count(); ++i)
     EXPECT_EQ(box.IndexOfColor(static_cast<TColor>(box.itemData(i).value<qint32>())), i) << "duplicate entry " << i;
 }

@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTest>
 
 #include "app/ColorBox.h"
 #include "app/FormMain.h"
@@ -105,9 +106,9 @@ std::vector<ComponentRow> ComponentTable() {
       {"ComPort1", "TComPort", "<no text>", 0}, {"ComDataPacket1", "TComDataPacket", "<no text>", 0},
       {"EditTerminalSendString", "QLineEdit", "", 0}, {"EditName", "QLineEdit", "", 0},
       {"EditEinheit", "QLineEdit", "", 0}, {"EditAnzeigeFormat", "QLineEdit", "", 0},
-      {"AnNumEditAWertVon", "TNumEditField", "0", 0}, {"AnNumEditAWertBis", "TNumEditField", "0", 0},
-      {"AnNumEditBreite", "TNumEditField", "0", 0}, {"AnNumEditHoehe", "TNumEditField", "0", 0},
-      {"AnNumEditSkalaSteps", "TNumEditField", "0", 0}, {"AnNumEditSkalaSubSteps", "TNumEditField", "0", 0},
+      {"AnNumEditAWertVon", "TAnNumEdit", "0", 0}, {"AnNumEditAWertBis", "TAnNumEdit", "0", 0},
+      {"AnNumEditBreite", "TAnNumEdit", "0", 0}, {"AnNumEditHoehe", "TAnNumEdit", "0", 0},
+      {"AnNumEditSkalaSteps", "TAnNumEdit", "0", 0}, {"AnNumEditSkalaSubSteps", "TAnNumEdit", "0", 0},
       {"ColorBoxShowFarbeNach", "TColorBox", "MoneyGreen", 0}, {"ColorBoxShowFarbeVon", "TColorBox", "Silver", 0},
       {"ColorBoxInstrumentZeiger", "TColorBox", "Black", 0}, {"ColorBoxInstrBackground", "TColorBox", "Black", 0},
   };
@@ -497,6 +498,43 @@ TEST_F(FormMainTest, standardViewGivesOuterSize1140x670FromAnySize) {
     EXPECT_EQ(Form->OuterSize(), QSize(1140, 670)) << s.width() << "x" << s.height();
     EXPECT_EQ(Form->pos(), pos);
   }
+}
+
+// The same rules as a user meets them: QTest's mouse and key events on the shown window.
+TEST_F(FormMainTest, userDragsClicksPicksColoursAndSetsTheStandardView) {
+  Form->show();
+  QApplication::setActiveWindow(Form.get());
+  Form->ShowPageByName("Show");
+  TAnVMeter *a = Meter("Instr1");
+  TAnVMeter *b = Meter("Instr2");
+  a->SetVisible(true);
+  b->SetVisible(true);
+  // Right button: Instr2 dragged up onto Instr1 lies in front of it.
+  QTest::mousePress(b, Qt::RightButton, {}, QPoint(30, 30));
+  QTest::mouseMove(b, QPoint(40, -50));
+  QTest::mouseRelease(b, Qt::RightButton, {}, QPoint(40, -50));
+  EXPECT_EQ(b->pos(), QPoint(13 + 10, 88 - 80));
+  EXPECT_EQ(Form->TabSheetShow->childAt(a->geometry().center()), b);
+  // A plain left click brings Instr1 back to the front without moving it.
+  QTest::mouseClick(a, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(Form->TabSheetShow->childAt(a->geometry().center()), a);
+  EXPECT_EQ(a->pos(), QPoint(13, 8));
+  // Dragged beyond the page's top left corner, it stays there.
+  QTest::mousePress(a, Qt::LeftButton, {}, QPoint(50, 50));
+  QTest::mouseMove(a, QPoint(-100, -120));
+  QTest::mouseRelease(a, Qt::LeftButton, {}, QPoint(-100, -120));
+  EXPECT_EQ(a->pos(), QPoint(13 - 150, 8 - 170));
+
+  Form->Optionen1->trigger();
+  Form->ColorBoxShowFarbeVon->setFocus();
+  QTest::keyClicks(Form->ColorBoxShowFarbeVon, "Navy");
+  EXPECT_EQ(Form->AnGradient1->GradSettings().ColorTo(), clSilver); // not before Show
+  Form->SetOuterSize(900, 600);
+  QTest::mouseClick(Form->ButtonSetStandardView, Qt::LeftButton);
+  EXPECT_EQ(Form->OuterSize(), QSize(1140, 670));
+  Form->ShowPageByName("Show");
+  EXPECT_EQ(Form->AnGradient1->GradSettings().ColorTo(), clNavy);
+  EXPECT_EQ(Form->AnGradient1->GradSettings().ColorFrom(), clMoneyGreen);
 }
 
 } // namespace
