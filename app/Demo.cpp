@@ -21,13 +21,11 @@ bool TDemo::Start(double recordsPerSecond, std::string &error) {
     error = std::string("cannot create the simulated device: ") + std::strerror(e);
     return false;
   }
-  // The design size of a meter leaves no room for its scale: the demo shows them as a user
-  // would after enlarging them in the editor, in two rows of five.
+  // The design size of a meter leaves no room for its scale: the demo shows them as a first
+  // start does, in two rows of five.
+  FForm.ApplyFirstStartLayout();
   for (int i = 1; i <= 10; ++i) {
-    if (auto *meter = FForm.FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(i))) {
-      meter->SetBounds(13 + (i - 1) % 5 * 132, 8 + (i - 1) / 5 * 318, 116, 306);
-      meter->SetVisible(true);
-    }
+    if (auto *meter = FForm.FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(i))) meter->SetVisible(true);
     if (auto *box = FForm.FindComponent<QCheckBox>(QStringLiteral("CheckBox%1").arg(i))) box->setChecked(true);
   }
   FForm.UsePort(FPty.SlavePath(), 115200);

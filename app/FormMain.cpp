@@ -91,6 +91,7 @@ TFormMain::TFormMain(QWidget *parent, const std::string &settingsFile) : QMainWi
   ComLed1->Loaded();
   BuildNoMeterHint();
   BuildSettingsStorage(settingsFile);
+  BuildHilfePage();
   FormCreate(this);
 }
 
@@ -121,13 +122,16 @@ void TFormMain::BuildMenu() {
   Datei1 = bar->addMenu(QStringLiteral("Datei"));
   name(Datei1, "Datei1");
   name(Datei1->menuAction(), "Datei1");
-  // No project file exists: the three items stay without action.
   Projektladen1 = Datei1->addAction(QStringLiteral("Projekt laden"));
   name(Projektladen1, "Projektladen1");
+  connect(Projektladen1, &QAction::triggered, this, Guarded([this] { ProjektladenClick(); }));
   Projektspeichern1 = Datei1->addAction(QStringLiteral("Projekt speichern unter"));
   name(Projektspeichern1, "Projektspeichern1");
+  connect(Projektspeichern1, &QAction::triggered, this, Guarded([this] { ProjektspeichernClick(); }));
   Beenden1 = Datei1->addAction(QStringLiteral("Beenden"));
   name(Beenden1, "Beenden1");
+  // Closed the normal way, so the settings are saved as with the window's own close button.
+  connect(Beenden1, &QAction::triggered, this, &QWidget::close);
 
   Show1 = bar->addMenu(QStringLiteral("Show"));
   name(Show1, "Show1");

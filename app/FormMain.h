@@ -26,6 +26,7 @@ class QMenu;
 class QPlainTextEdit;
 class TComTerminal;
 class QTabWidget;
+class QTextBrowser;
 class TAnGradient;
 class TAnVMeter;
 class TColorBox;
@@ -88,6 +89,13 @@ public:
   // Outer size (frame included) and its setter, which keeps the window's position.
   QSize OuterSize() const;
   void SetOuterSize(int width, int height);
+  // The meters' layout of a first start: two rows of five, 116 x 306 each.
+  void ApplyFirstStartLayout();
+  // Project files hold the stored settings of meters, colours and port, in the settings file's
+  // format. Saving writes them; loading applies them at once. False with *error (a sentence) when
+  // the file cannot be written, read, or is no Telmora settings file.
+  bool SaveProject(const std::string &file, std::string *error);
+  bool LoadProject(const std::string &file, std::string *error);
   // Places the window's outer frame; applied again once the window manager's frame is known.
   void SetOuterGeometry(const QRect &outer);
   // The outer frame the window has (or will have again) in its normal state, also while it is
@@ -168,6 +176,7 @@ public:
   QWidget *TabSheetTerminal = nullptr;
   QWidget *TabSheetOptionen = nullptr;
   QWidget *TabSheetHilfe = nullptr;
+  QTextBrowser *TextHilfe = nullptr;
 
   TAnGradient *AnGradient1 = nullptr;
   // Shown on the Show page while no meter is switched on.
@@ -211,6 +220,8 @@ public:
   QPushButton *ButtonInstrWerteZuweisen = nullptr;
 
 protected:
+  // Asks for a project file (".ini"); empty when the user cancels.
+  virtual std::string ChooseProjectFile(bool forSaving);
   void showEvent(QShowEvent *event) override;
   // Saves the settings and writes the file when the window closes.
   void closeEvent(QCloseEvent *event) override;
@@ -239,6 +250,14 @@ private:
   void BuildSettingsStorage(const std::string &fileName);
   bool ResolveStoredProp(const std::string &component, const std::string &property, TPropList &list);
   void SaveSettingsOnDestroy();
+  void AfterStoredPropsRestored(TFormStorage &storage);
+  void AfterStoredPropsSaved(TFormStorage &storage);
+  // Copies the storage's rules (what is stored and how) onto a storage of another file.
+  void ConfigureLike(TFormStorage &other, const std::string &propsPath) const;
+  void BuildHilfePage();
+  void ProjektspeichernClick();
+  void ProjektladenClick();
+  QString FLastProjectFolder;
   void BuildNoMeterHint();
   void UpdateNoMeterHint();
   // Outer geometry still to be applied once the frame's size is known (a window manager adds it

@@ -66,27 +66,40 @@ void TFormMain::BuildSettingsStorage(const std::string &fileName) {
     // Shown once the window is up, not from inside its show event.
     QMetaObject::invokeMethod(qApp, [message] { ShowExceptionMessage(message); }, Qt::QueuedConnection);
   };
-  // The selection boxes show what the port was given; a speed without a name of its own is kept
-  // beside it, so that a custom rate survives a restart.
-  FormStorage1->AfterRestore = [this] {
-    if (ComPort1->BaudRate() == brCustom) {
-      if (const auto text = AppIniFileStorage1->ReadValue(FormStorage1->PropsSection(), "ComPort1_CustomBaudRate")) {
-        try {
-          ComPort1->SetCustomBaudRate(DecodeInteger(*text));
-        } catch (const EStoredValue &) {
-        }
+  FormStorage1->AfterRestore = [this](TFormStorage &storage) { AfterStoredPropsRestored(storage); };
+  FormStorage1->AfterSave = [this](TFormStorage &storage) { AfterStoredPropsSaved(storage); };
+  // The window has been created: the file is read into memory now, applied when it shows. On the
+  // very first start there is none, and the meters get a size that shows their scale.
+  if (!fileName.empty() && !StatFile(fileName).Exists) ApplyFirstStartLayout();
+  AppIniFileStorage1->Load();
+}
+
+// The selection boxes show what the port was given; a speed without a name of its own is kept
+// beside it, so that a custom rate survives a restart.
+void TFormMain::AfterStoredPropsRestored(TFormStorage &storage) {
+  if (ComPort1->BaudRate() == brCustom) {
+    if (const auto text = storage.Storage()->ReadValue(storage.PropsSection(), "ComPort1_CustomBaudRate")) {
+      try {
+        ComPort1->SetCustomBaudRate(DecodeInteger(*text));
+      } catch (const EStoredValue &) {
       }
     }
-    UsePort({}, 0);
-    UpdateNoMeterHint();
-  };
-  FormStorage1->AfterSave = [this] {
-    if (ComPort1->BaudRate() == brCustom)
-      AppIniFileStorage1->WriteValue(FormStorage1->PropsSection(), "ComPort1_CustomBaudRate",
-                                     EncodeInteger(ComPort1->CustomBaudRate()));
-  };
-  // The window has been created: the file is read into memory now, applied when it shows.
-  AppIniFileStorage1->Load();
+  }
+  UsePort({}, 0);
+  UpdateNoMeterHint();
+}
+
+void TFormMain::AfterStoredPropsSaved(TFormStorage &storage) {
+  if (ComPort1->BaudRate() == brCustom)
+    storage.Storage()->WriteValue(storage.PropsSection(), "ComPort1_CustomBaudRate",
+                                  EncodeInteger(ComPort1->CustomBaudRate()));
+}
+
+void TFormMain::ApplyFirstStartLayout() {
+  // Two rows of five, each meter tall enough for its scale, pointer and value.
+  for (int i = 1; i <= 10; ++i)
+    if (auto *m = FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(i)))
+      m->SetBounds(13 + (i - 1) % 5 * 132, 8 + (i - 1) / 5 * 318, 116, 306);
 }
 
 bool TFormMain::ResolveStoredProp(const std::string &component, const std::string &property, TPropList &list) {

@@ -184,7 +184,7 @@ void TFormStorage::RestoreStoredProps() {
       // What was read before the bad value stays applied; the next listed property follows.
     }
   }
-  if (AfterRestore) AfterRestore();
+  if (AfterRestore) AfterRestore(*this);
 }
 
 void TFormStorage::RestorePlacement(std::vector<std::string> &problems) {
@@ -242,7 +242,7 @@ void TFormStorage::SaveStoredProps() {
       continue;
     WriteProp(p, entry.substr(0, dot) + "_" + entry.substr(dot + 1), list.Props.front());
   }
-  if (AfterSave) AfterSave();
+  if (AfterSave) AfterSave(*this);
 }
 
 void TFormStorage::SavePlacement() {

@@ -96,9 +96,9 @@ public:
   std::function<QRect()> NormalOuterRect;
   // Told once per restore of placement values that could not be read (one line each).
   std::function<void(const std::string &message)> OnBadPlacement;
-  // Extra steps after the listed properties were restored or saved.
-  std::function<void()> AfterRestore;
-  std::function<void()> AfterSave;
+  // Extra steps after the listed properties were restored or saved, told the storage that did it.
+  std::function<void(TFormStorage &)> AfterRestore;
+  std::function<void(TFormStorage &)> AfterSave;
 
   // Reads placement and stored properties and applies them (once per run, on show).
   void Restore();

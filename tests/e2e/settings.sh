@@ -7,7 +7,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 timeout 100 python3 - "$bin" "$tmp" <<'EOF'
-import os, pty, signal, subprocess, sys, threading, time, tty
+import os, pty, re, signal, subprocess, sys, threading, time, tty
 
 binary, tmp = sys.argv[1], sys.argv[2]
 settings = os.path.join(tmp, "cfg", "Telmora.ini")
@@ -66,7 +66,7 @@ check("the run wrote the settings file with its port", os.path.exists(settings) 
 
 # A layout the user left (edited here by hand) is restored and written back by the next run.
 with open(settings, "rb") as f:
-    text = f.read().decode().replace("Instr3_Left=13\r\n", "Instr3_Left=300\r\n").replace(
+    text = re.sub(r"Instr3_Left=\d+\r\n", "Instr3_Left=300\r\n", f.read().decode()).replace(
         "Instr3_Visible=FALSE\r\n", "Instr3_Visible=TRUE\r\n")
 with open(settings, "wb") as f:
     f.write(text.encode())
