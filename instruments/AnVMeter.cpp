@@ -127,7 +127,9 @@ void TAnVMeter::ValueChange() {
   ScheduleValueRedraw();
 }
 
-bool TAnVMeter::CanCompose() const { return !FFace.isNull() && !FLayout.TooSmall && Visible() && UpdateCount() == 0; }
+// A meter too small for its scale still shows its value text, so it never looks dead while values
+// arrive; only the pointer and the markers need the scale.
+bool TAnVMeter::CanCompose() const { return !FFace.isNull() && Visible() && UpdateCount() == 0; }
 
 void TAnVMeter::ScheduleValueRedraw() {
   // Not on screen (also when a parent is hidden): showing it paints it whole anyway.
@@ -193,6 +195,7 @@ TTriangle TAnVMeter::PointerPoints() const {
 QRegion TAnVMeter::ValueRegion() const {
   QRegion r;
   if (HasOption(opValue)) r |= RegionOf(FLayout.ValueRect);
+  if (FLayout.TooSmall) return r;
   const TPointerFrame f = PointerFrame();
   const TRect back = FLayout.BackRect;
   const TPoint at{back.Left, back.Top};
@@ -259,7 +262,7 @@ void TAnVMeter::FullPaint() {
   ++FFullPaints;
   UpdateOpacity();
   // Every full paint re-runs the value update; its composition is the one this paint ends with.
-  if (!FLayout.TooSmall) {
+  {
     TFlagScope inPaint(FInPaint);
     ValueChange();
   }
@@ -376,7 +379,7 @@ void TAnVMeter::Compose(QPainter &painter) {
     const std::int64_t left = static_cast<std::int64_t>(vr.Right) - c.TextWidth(ValueText());
     c.TextOut(Sat32(left), vr.Top, ValueText());
   }
-  if (!FLayout.BackRect.IsEmpty()) {
+  if (!FLayout.TooSmall && !FLayout.BackRect.IsEmpty()) {
     c.SetClipRect(FLayout.BackRect);
     DrawPointer(c);
   }
