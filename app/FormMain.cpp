@@ -6,6 +6,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QShowEvent>
 #include <QTabBar>
 #include <QTabWidget>
@@ -114,6 +116,20 @@ QWidget *TFormMain::AddPage(const char *name, const char *caption) {
   return page;
 }
 
+QWidget *TFormMain::ScrollablePage(QWidget *page) {
+  auto *outer = new QVBoxLayout(page);
+  outer->setContentsMargins(0, 0, 0, 0);
+  auto *area = new QScrollArea(page);
+  area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidgetResizable(true);
+  auto *content = new QWidget;
+  content->setObjectName(page->objectName() + QStringLiteral("Content"));
+  area->setWidget(content);
+  outer->addWidget(area);
+  return content;
+}
+
 void TFormMain::BuildMenu() {
   QMenuBar *bar = menuBar();
   bar->setObjectName(QStringLiteral("MainMenu1"));
@@ -185,6 +201,7 @@ void TFormMain::FocusChanged(QWidget *old, QWidget *now) {
 QSize TFormMain::OuterSize() const { return frameGeometry().size(); }
 
 void TFormMain::SetOuterSize(int width, int height) {
+  NoteNormalFrame(); // the smallest outer size needs the frame
   const QSize frame = frameGeometry().size() - geometry().size();
   resize(width - frame.width(), height - frame.height());
 }
@@ -216,6 +233,9 @@ void TFormMain::NoteNormalFrame() {
                           frame.bottom() - inner.bottom());
   FNormalFrameKnown = true;
   FWantedOuter = frame;
+  // The smallest size is meant with the frame, as the window manager draws it.
+  const QSize least(500 - FNormalFrame.left() - FNormalFrame.right(), 500 - FNormalFrame.top() - FNormalFrame.bottom());
+  if (minimumSize() != least) setMinimumSize(least);
 }
 
 QRect TFormMain::NormalOuterGeometry() const {
@@ -259,7 +279,11 @@ void TFormMain::showEvent(QShowEvent *event) {
   FormStorage1->Restore();
   // A window manager adds its frame after mapping without telling the widget (the inside may stay
   // where it is): look again a few times while the window settles.
-  for (int ms : {50, 250, 1000}) QTimer::singleShot(ms, this, [this] { ApplyPendingOuterGeometry(); });
+  for (int ms : {50, 250, 1000})
+    QTimer::singleShot(ms, this, [this] {
+      ApplyPendingOuterGeometry();
+      NoteNormalFrame();
+    });
   FormShow(this);
 }
 

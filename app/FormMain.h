@@ -242,6 +242,8 @@ private:
   void BuildTerminalPage();
   void BuildOptionenPage();
   QWidget *AddPage(const char *name, const char *caption);
+  // Fills the page with a scroll area and returns the widget inside it, for the page's layout.
+  QWidget *ScrollablePage(QWidget *page);
   TAnVMeter *CreateMeter(int number, int left, int top);
   TAnVMeter *SelectedMeter() const;
   void PageChanged(int index);

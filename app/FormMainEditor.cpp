@@ -87,7 +87,8 @@ TAnNumEdit *NumEdit(const char *name, TEditBase base, QWidget *parent) {
 } // namespace
 
 void TFormMain::BuildInstrumentePage() {
-  auto *page = new QHBoxLayout(TabSheetInstrumente);
+  // Below its natural size (the window may be 500 x 500) the page scrolls instead of cutting labels.
+  auto *page = new QHBoxLayout(ScrollablePage(TabSheetInstrumente));
 
   // Left: which meters show.
   auto *frame = Named(new QFrame(TabSheetInstrumente), "FrameInstrumentStatus");

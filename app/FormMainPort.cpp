@@ -159,7 +159,7 @@ void TFormMain::BuildSerialComponents() {
 }
 
 void TFormMain::BuildSchnittstellePage() {
-  auto *page = new QHBoxLayout(TabSheetSchnittstelle);
+  auto *page = new QHBoxLayout(ScrollablePage(TabSheetSchnittstelle));
 
   auto *port = new QGroupBox(QStringLiteral("  Serielle Schnittstelle  "), TabSheetSchnittstelle);
   port->setObjectName(QStringLiteral("GroupBoxSerielleSchnittstelle"));

@@ -78,7 +78,22 @@ bool RunGuarded(const std::function<void()> &call) {
   return false;
 }
 
-TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+namespace {
+
+QtMessageHandler PreviousMessageHandler = nullptr;
+
+// The offscreen platform (screenshots) complains about every minimum size it cannot pass on to a
+// window manager it does not have; that says nothing to a user.
+void FilterMessages(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+  if (message == QLatin1String("This plugin does not support propagateSizeHints()")) return;
+  if (PreviousMessageHandler) PreviousMessageHandler(type, context, message);
+}
+
+} // namespace
+
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {
+  PreviousMessageHandler = qInstallMessageHandler(FilterMessages);
+}
 
 bool TApplication::notify(QObject *receiver, QEvent *event) {
   return DeliverGuarded([&] { return QApplication::notify(receiver, event); });

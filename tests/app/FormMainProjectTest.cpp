@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include <QAction>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 
@@ -17,6 +18,7 @@
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "platform/Version.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -152,6 +154,25 @@ TEST_F(FormMainProjectTest, filesThatAreNoProjectAreRefusedWithAClearMessage) {
   form.Projektspeichern1->trigger();
   ASSERT_EQ(Shown.size(), 1u);
   EXPECT_NE(Shown[0].find("/proc/no-such-folder/p.ini"), std::string::npos) << Shown[0];
+}
+
+TEST_F(FormMainProjectTest, atItsSmallestTheWindowIsFiveHundredSquareOutsideAndNoLabelIsCut) {
+  TFormMain form;
+  form.show();
+  ASSERT_TRUE(testsupport::RunLoopUntil([&] { return form.frameGeometry() != form.geometry(); }))
+      << "this platform draws no frame";
+  form.SetOuterSize(300, 300);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.OuterSize(), QSize(500, 500));
+  for (QWidget *page : {form.TabSheetSchnittstelle, form.TabSheetInstrumente, form.TabSheetTerminal}) {
+    form.SetActivePage(page);
+    QCoreApplication::processEvents();
+    for (QLabel *label : page->findChildren<QLabel *>()) {
+      if (!label->isVisibleTo(page) || label->text().isEmpty()) continue;
+      EXPECT_GE(label->width(), label->minimumSizeHint().width())
+          << page->objectName().toStdString() << ": " << label->text().toStdString();
+    }
+  }
 }
 
 TEST_F(FormMainProjectTest, theHilfePageExplainsFormatStepsSettingsOptionsAndVersion) {
