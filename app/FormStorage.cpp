@@ -170,20 +170,26 @@ void TFormStorage::Restore() {
   }
 }
 
-void TFormStorage::RestoreStoredProps() {
-  const std::string p = PropsSection();
+void TFormStorage::ForEachStoredProp(const std::function<void(const std::string &key, const TStoredProperty &)> &f) {
   for (const std::string &entry : StoredProps) {
     const size_t dot = entry.find('.');
     TPropList list;
     if (dot == std::string::npos || !ResolveProp || !ResolveProp(entry.substr(0, dot), entry.substr(dot + 1), list) ||
         list.Props.empty())
       continue;
+    f(entry.substr(0, dot) + "_" + entry.substr(dot + 1), list.Props.front());
+  }
+}
+
+void TFormStorage::RestoreStoredProps() {
+  const std::string p = PropsSection();
+  ForEachStoredProp([&](const std::string &key, const TStoredProperty &prop) {
     try {
-      ReadProp(p, entry.substr(0, dot) + "_" + entry.substr(dot + 1), list.Props.front());
+      ReadProp(p, key, prop);
     } catch (const EStoredValue &) {
       // What was read before the bad value stays applied; the next listed property follows.
     }
-  }
+  });
   if (AfterRestore) AfterRestore(*this);
 }
 
@@ -234,14 +240,7 @@ void TFormStorage::Save() {
 
 void TFormStorage::SaveStoredProps() {
   const std::string p = PropsSection();
-  for (const std::string &entry : StoredProps) {
-    const size_t dot = entry.find('.');
-    TPropList list;
-    if (dot == std::string::npos || !ResolveProp || !ResolveProp(entry.substr(0, dot), entry.substr(dot + 1), list) ||
-        list.Props.empty())
-      continue;
-    WriteProp(p, entry.substr(0, dot) + "_" + entry.substr(dot + 1), list.Props.front());
-  }
+  ForEachStoredProp([&](const std::string &key, const TStoredProperty &prop) { WriteProp(p, key, prop); });
   if (AfterSave) AfterSave(*this);
 }
 

@@ -119,6 +119,8 @@ public:
   TAppIniFileStorage *Storage() const { return FStorage; }
 
 private:
+  // Calls f with the key and the listed property of every entry that resolves.
+  void ForEachStoredProp(const std::function<void(const std::string &key, const TStoredProperty &)> &f);
   std::optional<int> ReadPlacementInt(const char *key, std::vector<std::string> &problems);
   void RestorePlacement(std::vector<std::string> &problems);
   void SavePlacement();
