@@ -10,6 +10,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include "app/OneInstance.h"
 #include "instruments/AnBase.h"
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
@@ -87,6 +88,8 @@ TFormMain::TFormMain(QWidget *parent) : QMainWindow(parent) {
   ComDataPacket1->Loaded();
   ComLed2->Loaded();
   ComLed1->Loaded();
+  OneInstance1 = new TOneInstance(this);
+  OneInstance1->Loaded();
   FormCreate(this);
 }
 

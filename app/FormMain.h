@@ -32,6 +32,7 @@ class TComComboBox;
 class TComDataPacket;
 class TComLed;
 class TNumEditField;
+class TOneInstance;
 
 // Integer tag of a component: the meters keep their own, other widgets carry it as the dynamic
 // property "tag" (0 when never set).
@@ -132,6 +133,7 @@ public:
   // Components, named as their objectName.
   TComPort *ComPort1 = nullptr;
   TComDataPacket *ComDataPacket1 = nullptr;
+  TOneInstance *OneInstance1 = nullptr;
 
   QMenu *Datei1 = nullptr;
   QAction *Projektladen1 = nullptr;
