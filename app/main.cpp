@@ -111,6 +111,8 @@ int main(int argc, char **argv) {
   TFormMain form;
   if (cl.Trace) form.OnMeasurement = TraceMeasurement;
   if (cl.Trace) form.OneInstance1->OnActivate = [&form](TObject *) { TraceActivation(form); };
+  if (cl.Trace && instance && instance->Guard().Registered() && !form.OneInstance1->Terminating())
+    std::cout << "instance: first copy, a later start raises this window" << std::endl;
   std::unique_ptr<TDemo> demo;
   if (cl.Demo) {
     form.show();
