@@ -1,6 +1,7 @@
 #include "platform/InstanceGuard.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
@@ -109,25 +110,50 @@ TEST(InstanceGuard, simultaneousStartsLeaveExactlyOneFirst) {
   }
 }
 
+sockaddr_un SlotAddress(const std::string &key, int slot, socklen_t &len) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string name = InstanceSlotName(key, slot);
+  name.copy(addr.sun_path + 1, name.size());
+  len = static_cast<socklen_t>(sizeof addr.sun_family + 1 + name.size());
+  return addr;
+}
+
+TEST(InstanceGuard, copyCaughtBetweenBindAndListenStillCountsAsEarlier) {
+  const std::string key = TestKey();
+  socklen_t len0 = 0, len1 = 0;
+  const sockaddr_un slot0 = SlotAddress(key, 0, len0), slot1 = SlotAddress(key, 1, len1);
+  const int early = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(::bind(early, reinterpret_cast<const sockaddr *>(&slot0), len0), 0);
+  auto later = std::async(std::launch::async, [&] { return std::make_unique<TInstanceGuard>(key); });
+  // Once the later copy listens on the next slot, the early one gets to its listen.
+  QDeadlineTimer deadline(testsupport::Deadline);
+  for (;;) {
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool up = ::connect(probe, reinterpret_cast<const sockaddr *>(&slot1), len1) == 0;
+    ::close(probe);
+    if (up || deadline.hasExpired()) break;
+  }
+  ASSERT_EQ(::listen(early, 4), 0);
+  EXPECT_TRUE(later.get()->AnotherInstance());
+  ::close(early);
+}
+
 TEST(InstanceGuard, anotherUsersSocketUnderTheNameTurnsNobodyAway) {
   if (::getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   const std::string key = TestKey();
+  // Another user takes the first slot's name and sits on it until the parent lets go.
   int ready[2], release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
+  ASSERT_EQ(::pipe(ready) | ::pipe(release), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    // Another user takes the first slot's name and sits on it until the parent lets go.
     ::close(release[1]);
-    if (::setuid(65534) != 0) ::_exit(1);
+    socklen_t len = 0;
+    const sockaddr_un addr = SlotAddress(key, 0, len);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const std::string name = InstanceSlotName(key, 0);
-    name.copy(addr.sun_path + 1, name.size());
-    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 || ::listen(fd, 4) != 0) ::_exit(1);
+    if (::setuid(65534) != 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&addr), len) != 0 || ::listen(fd, 4) != 0)
+      ::_exit(1);
     char c = 1;
     (void)!::write(ready[1], &c, 1);
     (void)!::read(release[0], &c, 1);
