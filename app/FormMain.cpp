@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "app/FormStorage.h"
+#include "app/OneInstance.h"
 #include "instruments/AnBase.h"
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
@@ -94,6 +95,8 @@ TFormMain::TFormMain(QWidget *parent, const std::string &settingsFile) : QMainWi
   BuildNoMeterHint();
   BuildSettingsStorage(settingsFile);
   BuildHilfePage();
+  OneInstance1 = new TOneInstance(this);
+  OneInstance1->Loaded();
   FormCreate(this);
 }
 

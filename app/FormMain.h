@@ -40,6 +40,7 @@ class TPropList;
 
 // The stored properties of the main window, "Component.Property" in the order they are stored.
 std::vector<std::string> FormMainStoredProps();
+class TOneInstance;
 
 // Integer tag of a component: the meters keep their own, other widgets carry it as the dynamic
 // property "tag" (0 when never set).
@@ -155,6 +156,7 @@ public:
   TComDataPacket *ComDataPacket1 = nullptr;
   TAppIniFileStorage *AppIniFileStorage1 = nullptr;
   TFormStorage *FormStorage1 = nullptr;
+  TOneInstance *OneInstance1 = nullptr;
 
   QMenu *Datei1 = nullptr;
   QAction *Projektladen1 = nullptr;

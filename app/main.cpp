@@ -8,12 +8,14 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 #include "app/CommandLine.h"
 #include "app/Demo.h"
 #include "app/FormMain.h"
 #include "app/FormStorage.h"
 #include "app/MeasurementProtocol.h"
+#include "app/OneInstance.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "platform/CloseSignals.h"
@@ -62,6 +64,13 @@ void TraceMeasurement(const std::string &record, const TAnVMeter *meter) {
   std::cout << std::endl; // flushed: a reader at the other end of a pipe sees each record at once
 }
 
+// A second start had this window raised: the state it is in now. On stderr, so that standard
+// output carries records only.
+void TraceActivation(const QWidget &window) {
+  std::cerr << "raise request: window " << (window.isMinimized() ? "minimized" : "normal")
+            << (window.isActiveWindow() ? ", active" : ", not active") << std::endl;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -89,6 +98,11 @@ int main(int argc, char **argv) {
     return 1;
   }
 
+  // Registered before any window exists; the demo and screenshots neither turn others away nor
+  // are turned away.
+  std::optional<TInstanceApplication> instance;
+  if (!cl.Demo && cl.Screenshot.empty()) instance.emplace(TInstanceApplication::ProcessKey(argv[0]));
+
   TApplication app(argc, argv);
   QCoreApplication::setApplicationName("Telmora");
   QCoreApplication::setApplicationVersion(TELMORA_VERSION);
@@ -110,6 +124,9 @@ int main(int argc, char **argv) {
   // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept.
   InstallCloseSignals(&app, [](int) { QApplication::closeAllWindows(); });
   if (cl.Trace) form.OnMeasurement = TraceMeasurement;
+  if (cl.Trace) form.OneInstance1->OnActivate = [&form](TObject *) { TraceActivation(form); };
+  if (cl.Trace && instance && instance->Guard().Registered() && !form.OneInstance1->Terminating())
+    std::cerr << "instance: first copy, a later start raises this window" << std::endl;
   std::unique_ptr<TDemo> demo;
   if (cl.Demo) {
     form.show();
@@ -138,6 +155,7 @@ int main(int argc, char **argv) {
   }
   form.show();
   // Once the event loop runs, so that a failure's message box appears over the painted window.
-  if (cl.Connect) QTimer::singleShot(0, &form, connect);
+  // A later start only raises the first copy and ends: the port stays with that copy.
+  if (cl.Connect && !form.OneInstance1->Terminating()) QTimer::singleShot(0, &form, connect);
   return app.exec();
 }

@@ -7,7 +7,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 timeout 100 python3 - "$bin" "$tmp" <<'EOF'
-import os, pty, re, signal, subprocess, sys, threading, time, tty
+import os, pty, re, shutil, signal, subprocess, sys, threading, time, tty
 
 binary, tmp = sys.argv[1], sys.argv[2]
 settings = os.path.join(tmp, "cfg", "Telmora.ini")
@@ -35,8 +35,18 @@ def device():
     threading.Thread(target=send, daemon=True).start()
     return os.ttyname(slave)
 
-def start(port):
-    p = subprocess.Popen([binary, "--settings", settings, "--port", port, "--connect", "--trace"],
+def named(name):
+    """The program under a name of its own: copies under other names are no second start."""
+    path = os.path.join(tmp, "%s-%d" % (name, os.getpid()))
+    if not os.path.exists(path):
+        try:
+            os.link(binary, path)
+        except OSError:
+            shutil.copy2(binary, path)
+    return path
+
+def start(port, program=binary):
+    p = subprocess.Popen([program, "--settings", settings, "--port", port, "--connect", "--trace"],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                          env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
     line = p.stdout.readline()  # the first record handled: the window is up and restored
@@ -76,7 +86,7 @@ check("a restored layout is written back", stored("Instr3_Left") == "300" and st
 
 # Two runs on one file: whichever ends last decides.
 for first, last in ((a, b), (b, a)):
-    p_first, p_last = start(first), start(last)
+    p_first, p_last = start(first, named("telmora-one")), start(last, named("telmora-two"))
     stop(p_first)
     stop(p_last)
     check("of two runs the one that ends last decides (" + last + ")", stored("ComPort1_Port") == last,
