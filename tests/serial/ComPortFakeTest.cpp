@@ -33,7 +33,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // Waits on the event loop, looking every 5 ms at what other threads change.
-bool RunUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 2000ms) {
+bool RunUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = testsupport::Deadline) {
   return testsupport::RunLoopUntil(done, limit, 5ms);
 }
 
