@@ -25,6 +25,7 @@
 #include "platform/Application.h"
 #include "platform/PosixSerialDevice.h"
 #include "platform/PseudoTerminal.h"
+#include "platform/SerialPortList.h"
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
 #include "support/TestSupport.h"
@@ -248,7 +249,14 @@ TEST_F(FormMainSerialTest, connectOnAFreshStartShowsTheMissingPortAndStaysClosed
     SCOPED_TRACE(connect.Name);
     Shown.clear();
     connect.Run();
-    EXPECT_EQ(Shown, std::vector<std::string>{"Unable to open com port (Error: 2)"});
+    // What to do follows: the ports that do exist, or how a board shows up.
+    std::vector<std::string> ports;
+    ListSerialPorts(ports);
+    std::string choice = "There is no port COM10 (/dev/COM10)";
+    for (size_t i = 0; i < ports.size(); ++i)
+      choice += (i == 0 ? ". Choose one of the ports found: " : ", ") + ports[i];
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].rfind("Unable to open com port (Error: 2)\n" + choice, 0), 0u) << Shown[0];
     EXPECT_FALSE(Form->ComPort1->Connected());
     EXPECT_EQ(Form->ComLed2->State(), lsOff);
   }
