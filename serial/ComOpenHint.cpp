@@ -7,10 +7,11 @@
 #include <cstdio>
 #include <system_error>
 
-const char *const DialoutHint =
-    "Add your user to the 'dialout' group (sudo usermod -aG dialout $USER) and log in again.";
-
 namespace {
+
+// On Linux serial devices belong to this group.
+constexpr const char *DialoutHint =
+    "Add your user to the 'dialout' group (sudo usermod -aG dialout $USER) and log in again.";
 
 std::string Join(const std::vector<std::string> &items) {
   std::string text;

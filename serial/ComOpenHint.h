@@ -20,6 +20,3 @@ TOpenHintSources SystemOpenHintSources();
 // `port` as the user named it ("COM10", "ttyUSB0", "/dev/pts/3"); `error` the errno of the open.
 std::string OpenFailureHint(const std::string &port, int error,
                             const TOpenHintSources &sources = SystemOpenHintSources());
-
-// For a user without access to serial devices: how to join their group.
-extern const char *const DialoutHint;

@@ -142,7 +142,7 @@ void TCustomComPort::ReportPortError(uint16_t portErrorCode, int64_t winError, c
   }
   if (winError > 0)
     throw EComPort(portErrorCode, Saturate32(winError), hint);
-  throw EComPort(portErrorCode);
+  throw EComPort(portErrorCode, hint);
 }
 
 // --- open and close -----------------------------------------------------------------------------
