@@ -25,6 +25,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class TComTerminal;
+class TSendHistory;
 class QTabWidget;
 class QTextBrowser;
 class TAnGradient;
@@ -124,6 +125,7 @@ public:
   void ButtonTerminalConnectClick(TObject *Sender);
   void ButtonTerminalDisconnectClick(TObject *Sender);
   void ButtonClearTerminalClick(TObject *Sender);
+  void ButtonSendStringClick(TObject *Sender);
   void CButton1Click(TObject *Sender);
   void ButtonInstrWerteZuweisenClick(TObject *Sender);
   void ButtonSkalaFontClick(TObject *Sender);
@@ -195,6 +197,8 @@ public:
   QLabel *LabelTerminal = nullptr;
   QLineEdit *EditTerminalSendString = nullptr;
   QPushButton *ButtonSendString = nullptr;
+  // The lines sent from EditTerminalSendString, recalled there with Up and Down.
+  TSendHistory *SendHistory1 = nullptr;
   QPushButton *ButtonTerminalConnect = nullptr;
   QPushButton *ButtonTerminalDisconnect = nullptr;
   TComTerminal *ComTerminal1 = nullptr;

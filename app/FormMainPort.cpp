@@ -1,6 +1,7 @@
 // The serial port with its framer, the Schnittstelle page (port choice and protocol
 // description) and the Terminal page.
 #include "app/FormMain.h"
+#include "app/SendHistory.h"
 #include "serial/ComTerminal.h"
 
 #include "serial/ComControls.h"
@@ -202,14 +203,19 @@ void TFormMain::BuildTerminalPage() {
   auto *row = new QHBoxLayout;
   ButtonClearTerminal = Button("ButtonClearTerminal", "Clear", TabSheetTerminal);
   connect(ButtonClearTerminal, &QPushButton::clicked, this, [this] { ButtonClearTerminalClick(this); });
-  // Bound to no port: it never lights.
   ComLed1 = ConnectionLed("ComLed1", TabSheetTerminal);
+  ComLed1->SetComPort(ComPort1);
   LabelTerminal = new QLabel(QStringLiteral("xxx"), TabSheetTerminal);
   LabelTerminal->setObjectName(QStringLiteral("LabelTerminal"));
   EditTerminalSendString = new QLineEdit(TabSheetTerminal);
   EditTerminalSendString->setObjectName(QStringLiteral("EditTerminalSendString"));
-  // Sending a string has no function: the button is only enabled and disabled.
+  SendHistory1 = new TSendHistory(EditTerminalSendString);
   ButtonSendString = Button("ButtonSendString", "Send String", TabSheetTerminal);
+  const auto send = Guarded([this] { ButtonSendStringClick(this); });
+  connect(ButtonSendString, &QPushButton::clicked, this, send);
+  // Enter in the field sends as the button does, also while a closed port has it disabled: the
+  // user then learns why nothing went out.
+  connect(EditTerminalSendString, &QLineEdit::returnPressed, this, send);
   ButtonTerminalConnect = Button("ButtonTerminalConnect", "Connect", TabSheetTerminal);
   connect(ButtonTerminalConnect, &QPushButton::clicked, this, Guarded([this] { ButtonTerminalConnectClick(this); }));
   ButtonTerminalDisconnect = Button("ButtonTerminalDisconnect", "Disconnect", TabSheetTerminal);
@@ -264,3 +270,12 @@ void TFormMain::ButtonTerminalDisconnectClick(TObject * /*Sender*/) {
 }
 
 void TFormMain::ButtonClearTerminalClick(TObject * /*Sender*/) { ComTerminal1->EraseAll(); }
+
+void TFormMain::ButtonSendStringClick(TObject * /*Sender*/) {
+  if (!ComPort1->Connected())
+    throw EComPort(CEPortNotOpen + 1, "Connect to " + PortName() + " first, then send again.");
+  const QString text = EditTerminalSendString->text();
+  ComTerminal1->TransmitLine(TComTerminal::TypedBytes(text));
+  SendHistory1->Add(text);
+  EditTerminalSendString->clear();
+}

@@ -151,7 +151,10 @@ int main(int argc, char **argv) {
   if (!cl.Screenshot.empty()) {
     form.show();
     if (cl.Connect) connect();
-    return WriteScreenshot(form, cl.Screenshot, cl.Demo ? 1500 : 0);
+    // Scripts tell a port that would not open by the status; the picture is written either way.
+    const bool notConnected = cl.Connect && !form.ComPort1->Connected();
+    const int written = WriteScreenshot(form, cl.Screenshot, cl.Demo ? 1500 : 0);
+    return notConnected ? 1 : written;
   }
   form.show();
   // Once the event loop runs, so that a failure's message box appears over the painted window.

@@ -1,4 +1,5 @@
 #include "platform/PosixSerialDevice.h"
+#include "platform/PortDiagnosis.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -373,6 +375,10 @@ int TPosixSerialDevice::DoOpen(const std::string &name) {
   if (FFd >= 0 || FClosing)
     return EBUSY;
   FPath = ResolveSerialDeviceName(name);
+  // Opening the pty multiplexer would create a new, empty pseudo-terminal: not a serial port.
+  struct stat st {};
+  if (::stat(FPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && IsPtyMultiplexer(st.st_rdev))
+    return ENOTTY;
   int fd = ::open(FPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     return errno;
@@ -380,6 +386,9 @@ int TPosixSerialDevice::DoOpen(const std::string &name) {
     ::close(fd);
     return error;
   };
+  // Checked again on what was opened: the path may have changed in between.
+  if (::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && IsPtyMultiplexer(st.st_rdev))
+    return fail(ENOTTY);
   termios t{};
   if (::tcgetattr(fd, &t) != 0)
     return fail(errno);

@@ -5,6 +5,7 @@
 #include "platform/Application.h"
 #include "platform/GuiThread.h"
 #include "platform/PosixSerialDevice.h"
+#include "serial/ComOpenHint.h"
 #include "serial/ComThread.h"
 
 #include <algorithm>
@@ -42,21 +43,16 @@ constexpr const char *ErrorMessages[] = {
     "Port Not Open",
 };
 
-// Shown beneath "Unable to open com port (Error: 13)": on Linux serial devices belong to a group.
-constexpr const char *AccessHint =
-    "Add your user to the 'dialout' group (sudo usermod -aG dialout $USER) and log in again.";
-
 int32_t Saturate32(int64_t value) {
   return int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-std::string ComposeMessage(int32_t code, int32_t systemError, bool withError) {
+std::string ComposeMessage(int32_t code, int32_t systemError, bool withError, const std::string &hint = {}) {
   std::string text = ComErrorMessage(code);
-  if (withError) {
+  if (withError)
     text += " (Error: " + std::to_string(systemError) + ")";
-    if (code == CE_OpenFailed + 1 && systemError == EACCES)
-      text += "\n" + std::string(AccessHint);
-  }
+  if (!hint.empty())
+    text += "\n" + hint;
   return text;
 }
 
@@ -71,12 +67,12 @@ const char *ComErrorMessage(int code) {
   return code >= 1 && code <= int(std::size(ErrorMessages)) ? ErrorMessages[code - 1] : "";
 }
 
-EComPort::EComPort(int32_t portErrorCode, int32_t systemErrorCode)
-    : std::runtime_error(ComposeMessage(portErrorCode, systemErrorCode, true)), FPortErrorCode(portErrorCode),
+EComPort::EComPort(int32_t portErrorCode, int32_t systemErrorCode, const std::string &hint)
+    : std::runtime_error(ComposeMessage(portErrorCode, systemErrorCode, true, hint)), FPortErrorCode(portErrorCode),
       FSystemErrorCode(systemErrorCode) {}
 
-EComPort::EComPort(int32_t portErrorCode)
-    : std::runtime_error(ComposeMessage(portErrorCode, -1, false)), FPortErrorCode(portErrorCode),
+EComPort::EComPort(int32_t portErrorCode, const std::string &hint)
+    : std::runtime_error(ComposeMessage(portErrorCode, -1, false, hint)), FPortErrorCode(portErrorCode),
       FSystemErrorCode(-1) {}
 
 void NewAsyncRequest(TAsyncRequest *&request) { request = new TAsyncRequest; }
@@ -136,7 +132,7 @@ std::shared_ptr<TSerialDevice> TCustomComPort::Device() const {
 
 // --- failures -----------------------------------------------------------------------------------
 
-void TCustomComPort::ReportPortError(uint16_t portErrorCode, int64_t winError) {
+void TCustomComPort::ReportPortError(uint16_t portErrorCode, int64_t winError, const std::string &hint) {
   if (OnException) {
     // The message of the number reported, which is the device's result for the failed call.
     const std::string winMessage =
@@ -145,8 +141,8 @@ void TCustomComPort::ReportPortError(uint16_t portErrorCode, int64_t winError) {
     return;
   }
   if (winError > 0)
-    throw EComPort(portErrorCode, Saturate32(winError));
-  throw EComPort(portErrorCode);
+    throw EComPort(portErrorCode, Saturate32(winError), hint);
+  throw EComPort(portErrorCode, hint);
 }
 
 // --- open and close -----------------------------------------------------------------------------
@@ -169,7 +165,8 @@ void TCustomComPort::OpenDevice() {
   std::shared_ptr<TSerialDevice> device = factory();
   const int error = device ? device->Open(FPort) : ENODEV;
   if (error) {
-    ReportPortError(CE_OpenFailed + 1, error);
+    // Worked out only when it is shown: OnException gets the failure without it.
+    ReportPortError(CE_OpenFailed + 1, error, OnException ? std::string() : OpenFailureHint(FPort, error));
     return;
   }
   std::lock_guard lock(FDeviceMutex);

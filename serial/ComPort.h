@@ -138,11 +138,11 @@ const char *ComErrorMessage(int code);
 
 class EComPort : public std::runtime_error {
 public:
-  // The message is the failure's text and " (Error: n)"; for a port that may not be opened
-  // (EACCES) a second line tells the user how to get access.
-  EComPort(int32_t portErrorCode, int32_t systemErrorCode);
-  // The failure's text alone; SystemErrorCode is -1.
-  explicit EComPort(int32_t portErrorCode);
+  // The message is the failure's text and " (Error: n)", and `hint` on a line of its own when
+  // there is one.
+  EComPort(int32_t portErrorCode, int32_t systemErrorCode, const std::string &hint = {});
+  // The failure's text alone (and the hint's line); SystemErrorCode is -1.
+  explicit EComPort(int32_t portErrorCode, const std::string &hint = {});
   int32_t PortErrorCode() const { return FPortErrorCode; }
   int32_t SystemErrorCode() const { return FSystemErrorCode; }
 
@@ -418,8 +418,9 @@ public:
   TComSignals ModemSignals();
   TComErrors ReadLineErrors();
   // The single route of every failure: OnException when assigned (and the caller goes on),
-  // otherwise EComPort, with the error number when it is greater than 0.
-  void ReportPortError(uint16_t portErrorCode, int64_t winError);
+  // otherwise EComPort, with the error number when it is greater than 0 and `hint` as the
+  // message's second line when given.
+  void ReportPortError(uint16_t portErrorCode, int64_t winError, const std::string &hint = {});
 
   // --- links ---
   void AttachLink(TComLink *link);

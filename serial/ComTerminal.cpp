@@ -438,6 +438,18 @@ void TCustomComTerminal::TransmitChar(char Ch) {
   if (Ch == '\r' && FSendLF) TransmitChar('\n');
 }
 
+void TCustomComTerminal::TransmitLine(const std::string &Text) {
+  std::string line = Text + '\r';
+  if (FSendLF) line += '\n';
+  if (!FComPort) throw EComPort(CEPortNotOpen + 1);
+  FComPort->WriteText(line);
+  if (!FLocalEcho) return;
+  HideCaret();
+  TCaretHider restore([this] { ShowCaret(); });
+  for (char c : line)
+    ShowChar(c);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Events
 

@@ -149,6 +149,12 @@ public:
   void TransmitReply(TEscapeCode Code, TEscapeParams *Params = nullptr);
   // Sends one typed character (see LocalEcho, SendLF); nothing without an open port.
   void TransmitChar(char Ch);
+  // Sends a line as one write: Text and the Enter bytes (CR, and LF with SendLF), all shown here
+  // too with LocalEcho. Unlike typing, a closed port raises the port's "Port Not Open".
+  void TransmitLine(const std::string &Text);
+  // Text typed outside the grid as the bytes the keyboard would send; characters the code page
+  // has no byte for are left out.
+  static std::string TypedBytes(const QString &Text);
 
   // --- view ---
   TBorderStyle BorderStyle() const { return FBorderStyle; }

@@ -592,6 +592,13 @@ void TCustomComTerminal::DrawRun(QPainter &Painter, const QString &Text, int Lef
 // ---------------------------------------------------------------------------------------------
 // Keyboard
 
+std::string TCustomComTerminal::TypedBytes(const QString &Text) {
+  std::string bytes;
+  for (const QChar qc : Text)
+    if (const int b = CharToByte(qc.unicode()); b >= 0) bytes += char(b);
+  return bytes;
+}
+
 bool TCustomComTerminal::event(QEvent *e) {
   // Qt moves the focus on Tab before the key reaches keyPressEvent; with WantTab it is typed.
   if (FWantTab && (e->type() == QEvent::KeyPress || e->type() == QEvent::ShortcutOverride)) {

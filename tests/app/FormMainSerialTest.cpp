@@ -13,6 +13,8 @@
 #include <vector>
 
 #include <QAction>
+#include <QLineEdit>
+#include <QTest>
 #include <QPushButton>
 
 #include <fcntl.h>
@@ -25,6 +27,7 @@
 #include "platform/Application.h"
 #include "platform/PosixSerialDevice.h"
 #include "platform/PseudoTerminal.h"
+#include "platform/SerialPortList.h"
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
 #include "support/TestSupport.h"
@@ -160,7 +163,7 @@ TEST_F(FormMainSerialTest, selectionBoxesAndLampsAreBoundAsDesigned) {
     TCustomComPort *Port;
     QWidget *Page;
   } leds[] = {{Form->ComLed2, "ComLed2", Form->ComPort1, Form->TabSheetSchnittstelle},
-              {Form->ComLed1, "ComLed1", nullptr, Form->TabSheetTerminal}};
+              {Form->ComLed1, "ComLed1", Form->ComPort1, Form->TabSheetTerminal}};
   for (const auto &l : leds) {
     SCOPED_TRACE(l.Name);
     ASSERT_NE(l.Led, nullptr);
@@ -173,6 +176,7 @@ TEST_F(FormMainSerialTest, selectionBoxesAndLampsAreBoundAsDesigned) {
     EXPECT_TRUE(l.Page->isAncestorOf(l.Led));
   }
   EXPECT_TRUE(Form->ComPort1->HasLink(&Form->ComLed2->Link()));
+  EXPECT_TRUE(Form->ComPort1->HasLink(&Form->ComLed1->Link()));
 }
 
 TEST_F(FormMainSerialTest, portBoxSelectsTheDesignPortOnlyWhereItIsListed) {
@@ -248,7 +252,14 @@ TEST_F(FormMainSerialTest, connectOnAFreshStartShowsTheMissingPortAndStaysClosed
     SCOPED_TRACE(connect.Name);
     Shown.clear();
     connect.Run();
-    EXPECT_EQ(Shown, std::vector<std::string>{"Unable to open com port (Error: 2)"});
+    // What to do follows: the ports that do exist, or how a board shows up.
+    std::vector<std::string> ports;
+    ListSerialPorts(ports);
+    std::string choice = "There is no port COM10 (/dev/COM10)";
+    for (size_t i = 0; i < ports.size(); ++i)
+      choice += (i == 0 ? ". Choose one of the ports found: " : ", ") + ports[i];
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].rfind("Unable to open com port (Error: 2)\n" + choice, 0), 0u) << Shown[0];
     EXPECT_FALSE(Form->ComPort1->Connected());
     EXPECT_EQ(Form->ComLed2->State(), lsOff);
   }
@@ -266,7 +277,7 @@ TEST_F(FormMainSerialTest, eachConnectCommandOpensAndRecordsReachTheMeters) {
     connects[i].Run();
     ASSERT_TRUE(Form->ComPort1->Connected());
     EXPECT_EQ(Form->ComLed2->State(), lsOn);
-    EXPECT_EQ(Form->ComLed1->State(), lsOff);
+    EXPECT_EQ(Form->ComLed1->State(), lsOn);
     // Two records cut into three-byte pieces: inside the head, the value and the stop string.
     const float first = 11.5f + float(i);
     const std::string record = "#3M" + std::to_string(11 + i) + ".5<";
@@ -279,6 +290,7 @@ TEST_F(FormMainSerialTest, eachConnectCommandOpensAndRecordsReachTheMeters) {
     disconnects[i].Run();
     EXPECT_FALSE(Form->ComPort1->Connected());
     EXPECT_EQ(Form->ComLed2->State(), lsOff);
+    EXPECT_EQ(Form->ComLed1->State(), lsOff);
   }
   EXPECT_EQ(Shown, std::vector<std::string>{});
 }
@@ -388,4 +400,66 @@ TEST_F(FormMainSerialTest, receivedBytesReachTheMetersAndTheTerminalAndTypedKeys
   EXPECT_EQ(Pty.Receive(1, 2s), "a");
   Form->ButtonTerminalDisconnect->click();
   EXPECT_FALSE(Form->ComPort1->Connected());
+}
+
+// The terminal page's edit field worked with keys and clicks on the shown window; the other end
+// receives the line with the terminal's Enter bytes.
+TEST_F(FormMainSerialTest, sendStringSendsTheTypedLineWithTheEnterBytesAndRecallsIt) {
+  ASSERT_EQ(Pty.Open(), 0);
+  Form->UsePort(Pty.SlavePath(), 0);
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  Form->Terminal1->trigger();
+  QTest::mouseClick(Form->ButtonTerminalConnect, Qt::LeftButton);
+  ASSERT_EQ(Form->ComLed1->State(), lsOn);
+  QLineEdit *edit = Form->EditTerminalSendString;
+  TComTerminal *term = Form->ComTerminal1;
+  const struct {
+    bool SendLF, LocalEcho, Enter;
+    QString Typed;
+    std::string Sent;
+  } rows[] = {{false, false, false, QStringLiteral("#1M5<"), "#1M5<\r"},
+              {true, true, true, QStringLiteral("abc"), "abc\r\n"},
+              {false, false, true, QString(), "\r"},
+              {false, true, false, QStringLiteral("Grüße €5"), "Gr\xFC\xDF" "e \x80" "5\r"}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.Sent);
+    term->SetSendLF(row.SendLF);
+    term->SetLocalEcho(row.LocalEcho);
+    term->EraseAll();
+    const TTermCell blank = term->Buffer().GetCell(1, 1);
+    // One key event may carry composed text: how a keyboard layout delivers "ü" or "€".
+    QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, row.Typed, Qt::NoModifier);
+    if (row.Enter)
+      QTest::keyClick(edit, Qt::Key_Return);
+    else
+      QTest::mouseClick(Form->ButtonSendString, Qt::LeftButton);
+    EXPECT_EQ(Pty.Receive(row.Sent.size(), 2s), row.Sent);
+    EXPECT_EQ(Pty.Pending(), 0); // the write was done when the key returned: nothing follows
+    EXPECT_TRUE(edit->text().isEmpty());
+    const std::string line = row.Sent.substr(0, row.Sent.find('\r'));
+    std::string shown;
+    for (int col = 1; col <= int(line.size()); ++col) shown += term->Buffer().GetCell(col, 1).Ch;
+    if (row.LocalEcho)
+      EXPECT_EQ(shown, line);
+    else
+      EXPECT_TRUE(term->Buffer().GetCell(1, 1) == blank);
+    EXPECT_EQ(term->CaretPos(), (TPoint{1, row.LocalEcho && row.SendLF ? 2 : 1}));
+  }
+  // Up goes back through the sent lines (not the empty one), Down forward to what was typed.
+  QTest::keyClicks(edit, "dra");
+  const std::pair<Qt::Key, const char *> keys[] = {
+      {Qt::Key_Up, "Grüße €5"}, {Qt::Key_Up, "abc"},   {Qt::Key_Up, "#1M5<"}, {Qt::Key_Up, "#1M5<"},
+      {Qt::Key_Down, "abc"},    {Qt::Key_Down, "Grüße €5"}, {Qt::Key_Down, "dra"}, {Qt::Key_Down, "dra"}};
+  for (const auto &[key, text] : keys) {
+    QTest::keyClick(edit, key);
+    EXPECT_EQ(edit->text(), QString::fromUtf8(text));
+  }
+  // Closed: nothing goes out, the user is told why, and the typed line stays.
+  QTest::mouseClick(Form->ButtonTerminalDisconnect, Qt::LeftButton);
+  EXPECT_EQ(Form->ComLed1->State(), lsOff);
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(Shown, std::vector<std::string>{"Port Not Open\nConnect to " + Pty.SlavePath() + " first, then send again."});
+  EXPECT_EQ(edit->text(), QStringLiteral("dra"));
+  EXPECT_EQ(Pty.Pending(), 0);
 }

@@ -83,10 +83,18 @@ try:
     check("a record for a missing instrument is dropped", "#12M1< -> dropped: no instrument 12 (instruments are 1 to 10)" in lines, detail)
     check("a record without a number is dropped", "#3MX< -> dropped: 'X' is not a value" in lines, detail)
 
-    # A port that does not exist: the failure is reported and the program carries on.
-    r = run("--port", "/dev/telmora-no-such-port", "--connect", "--screenshot", os.path.join(tmp, "missing.png"))
-    check("--connect to a missing port still exits 0", r.returncode == 0, r.stderr)
-    check("--connect to a missing port says why", "Unable to open com port (Error: 2)" in r.stderr, r.stderr)
+    # A port that does not exist: the failure is reported with what to do, the picture is still
+    # taken, and the status tells a script.
+    missing = os.path.join(tmp, "missing.png")
+    r = run("--port", "/dev/telmora-no-such-port", "--connect", "--screenshot", missing)
+    check("--connect to a missing port exits 1", r.returncode == 1, r.stderr)
+    check("--connect to a missing port says why",
+          "Unable to open com port (Error: 2)\nThere is no port /dev/telmora-no-such-port" in r.stderr, r.stderr)
+    with open(missing, "rb") as f:
+        check("the screenshot is still written", f.read(8) == b"\x89PNG\r\n\x1a\n")
+    r = run("--port", "/dev/null", "--connect", "--screenshot", os.path.join(tmp, "null.png"))
+    check("--connect to /dev/null exits 1 and says it is no serial port",
+          r.returncode == 1 and "/dev/null is not a serial port." in r.stderr, r.stderr)
 
     r = run("--port", path, "--baud", "250000", "--connect", "--screenshot", os.path.join(tmp, "custom.png"))
     check("a custom rate opens the pty", r.returncode == 0 and "Unable" not in r.stderr, r.stderr)

@@ -222,7 +222,8 @@ TEST(ComComboBox, failureWhileApplyingIsShownThePortClosedThePickKept) {
     c.Break(*fake.device);
     Pick(box, c.Pick);
     ASSERT_EQ(shown.Messages.size(), 1u);
-    EXPECT_EQ(shown.Messages[0], c.Message);
+    // The first line; what follows depends on the ports of the machine.
+    EXPECT_EQ(shown.Messages[0].substr(0, shown.Messages[0].find('\n')), c.Message);
     EXPECT_FALSE(fake.port->Connected());
     EXPECT_EQ(led.State(), lsOff);
     EXPECT_EQ(box.Text(), c.Pick);
