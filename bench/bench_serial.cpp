@@ -291,12 +291,23 @@ int Paced(double rate, double seconds) {
 int Idle(double seconds) {
   TRig rig;
   rig.RunUntil(1, 0.5);
+  // One value out of range and back first, as a board's glitch would: the blink service must
+  // come to rest again afterwards.
+  auto *meter = rig.form.FindComponent<TAnVMeter>(QStringLiteral("Instr1"));
+  meter->SetValue(meter->SignalSettings().ValueTo() * 2 + 1);
+  rig.RunUntil(1, 0.3);
+  meter->SetValue(meter->SignalSettings().ValueFrom());
+  rig.RunUntil(1, 0.1);
+  const TAnFlashTimer *blink = BlinkService();
+  const std::uint64_t w0 = blink ? blink->WakeUps() : 0;
   const double c0 = CpuSeconds();
   const std::int64_t t0 = NowNs();
   rig.RunUntil(1, seconds);
   const double wall = (NowNs() - t0) / 1e9;
   std::printf("idle with the port open and no data: CPU %.3f %% of one core over %.1f s\n",
               100 * (CpuSeconds() - c0) / wall, wall);
+  std::printf("  after a value out of range and back (blink service %s): %.2f blink wake-ups/s\n",
+              blink ? "created" : "NOT created", blink ? double(blink->WakeUps() - w0) / wall : 0.0);
   return 0;
 }
 
