@@ -8,10 +8,12 @@
 #include <QTimer>
 #include <memory>
 
+#include <unistd.h>
+
 #include "app/CommandLine.h"
 #include "app/Demo.h"
 #include "app/FormMain.h"
-#include "app/MeasurementProtocol.h"
+#include "app/Trace.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "platform/FormatSettings.h"
@@ -45,18 +47,6 @@ int WriteScreenshot(TFormMain &form, const std::string &file, int settleMs) {
   std::cout << "telmora: screenshot written to " << file << " (" << shot.width() << " x " << shot.height()
             << ")\n";
   return 0;
-}
-
-// One line per record: what arrived and the meter value it set, or why it was dropped.
-void TraceMeasurement(const std::string &record, const TAnVMeter *meter) {
-  std::cout << record << " -> ";
-  if (meter) {
-    std::cout << meter->objectName().toStdString() << " = " << meter->Value();
-  } else {
-    const std::string why = WhyDropped(record, FormatSettings());
-    std::cout << "dropped: " << (why.empty() ? "the meter is missing" : why);
-  }
-  std::cout << std::endl; // flushed: a reader at the other end of a pipe sees each record at once
 }
 
 } // namespace
@@ -95,8 +85,11 @@ int main(int argc, char **argv) {
   if (!cl.Screenshot.empty())
     SetExceptionSink([](const std::string &message) { std::cerr << "telmora: " << message << "\n"; });
 
+  // Before the form: the form may still report records while it goes.
+  std::unique_ptr<TTraceWriter> trace;
+  if (cl.Trace) trace = std::make_unique<TTraceWriter>(STDOUT_FILENO);
   TFormMain form;
-  if (cl.Trace) form.OnMeasurement = TraceMeasurement;
+  if (trace) form.OnMeasurement = [&trace](const std::string &r, const TAnVMeter *m) { trace->Measurement(r, m); };
   std::unique_ptr<TDemo> demo;
   if (cl.Demo) {
     form.show();

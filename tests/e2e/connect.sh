@@ -83,6 +83,22 @@ try:
     check("a record for a missing instrument is dropped", "#12M1< -> dropped: no instrument 12 (instruments are 1 to 10)" in lines, detail)
     check("a record without a number is dropped", "#3MX< -> dropped: 'X' is not a value" in lines, detail)
 
+    # A reader that stops after three lines (telmora --trace | head -3): the next write finds the
+    # pipe closed, and the program must carry on without tracing rather than die of SIGPIPE.
+    p = subprocess.Popen([binary, "--port", path, "--connect", "--trace"], stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, env=env)
+    first = [p.stdout.readline() for _ in range(3)]
+    p.stdout.close()
+    try:
+        p.wait(timeout=1.5)  # records keep coming: a write hits the closed pipe well within this
+    except subprocess.TimeoutExpired:
+        pass
+    code = p.poll()
+    p.terminate()
+    p.wait(timeout=10)
+    check("--trace outlives a reader that closes the pipe", code is None and all(first),
+          "exit status %s, first lines %r" % (code, first))
+
     # A port that does not exist: the failure is reported and the program carries on.
     r = run("--port", "/dev/telmora-no-such-port", "--connect", "--screenshot", os.path.join(tmp, "missing.png"))
     check("--connect to a missing port still exits 0", r.returncode == 0, r.stderr)
