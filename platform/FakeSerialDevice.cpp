@@ -81,6 +81,7 @@ void TFakeSerialDevice::InjectRx(const std::string &bytes) {
     return;
   std::lock_guard lock(FMutex);
   FRx += bytes;
+  FReceived += bytes.size();
   uint32_t events = EV_RXCHAR;
   if (bytes.find(FDcb.EvtChar) != std::string::npos)
     events |= EV_RXFLAG;
@@ -202,6 +203,11 @@ uint32_t TFakeSerialDevice::InQueueSize() const {
 uint32_t TFakeSerialDevice::OutQueueSize() const {
   std::lock_guard lock(FMutex);
   return FOutQueue;
+}
+
+uint64_t TFakeSerialDevice::BytesReceived() const {
+  std::lock_guard lock(FMutex);
+  return FReceived;
 }
 
 uint64_t TFakeSerialDevice::WaitsBegun() const {

@@ -87,7 +87,7 @@ public:
   uint32_t OutQueueSize() const;
   // Bytes injected and not read yet.
   size_t Pending() const;
-  uint32_t InputQueued() const override { return uint32_t(Pending()); }
+  uint64_t BytesReceived() const override;
   bool CancelRequested() const;
   // True while a WaitCommEvent sleeps.
   bool Waiting() const;
@@ -136,6 +136,7 @@ private:
   uint64_t FMaskGen = 0;
   uint32_t FLatched = 0;
   uint64_t FWaitsBegun = 0;
+  uint64_t FReceived = 0;
   int FLastWaitTimeout = -1;
   bool FCancelled = false;
   bool FWaiting = false;

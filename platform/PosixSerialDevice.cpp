@@ -489,9 +489,9 @@ size_t TPosixSerialDevice::InputCapacity() const {
   return std::min<size_t>(std::max<size_t>(FInQueue ? FInQueue : DefaultInputSize, ReadAheadSize), MaxInputSize);
 }
 
-uint32_t TPosixSerialDevice::InputQueued() const {
+uint64_t TPosixSerialDevice::BytesReceived() const {
   std::lock_guard lock(FMutex);
-  return uint32_t(Buffered());
+  return FReceived;
 }
 
 int TPosixSerialDevice::DoSetCommState(const DCB &dcb) {
@@ -645,6 +645,7 @@ void TPosixSerialDevice::FillLocked() {
   const int error = errno;
   size_t kept = n > 0 ? FFilter.Apply(FIn.data() + old, size_t(n)) : 0;
   FIn.resize(old + kept);
+  FReceived += kept;
   if (n == 0)
     MarkHungUpLocked(EIO); // readable but nothing to read: the line is gone
   else if (n < 0 && error != EAGAIN)
@@ -698,7 +699,9 @@ size_t TPosixSerialDevice::TakeLocked(char *dst, size_t count) {
   while (done < count && !FHungUp) {
     const ssize_t n = ::read(FFd, dst + done, count - done);
     if (n > 0) {
-      done += FFilter.Apply(dst + done, size_t(n));
+      const size_t kept = FFilter.Apply(dst + done, size_t(n));
+      done += kept;
+      FReceived += kept;
     } else if (n == 0) {
       MarkHungUpLocked(EIO);
     } else if (errno != EINTR) {

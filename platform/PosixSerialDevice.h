@@ -93,7 +93,7 @@ public:
   uint64_t WaitWakeups() const { return FWakeups.load(); }
   // True while a WaitCommEvent, a Read or a Write sleeps in the kernel.
   bool WaitBlocked() const;
-  uint32_t InputQueued() const override;
+  uint64_t BytesReceived() const override;
   bool ReadBlocked() const;
   bool WriteBlocked() const;
   // The device answers TIOCMGET (pseudo-terminals do not).
@@ -151,6 +151,7 @@ private:
   DCB FDcb;
   COMMTIMEOUTS FTimeouts = DefaultCommTimeouts();
   uint32_t FInQueue = 0;
+  uint64_t FReceived = 0; // guarded by FMutex
   uint32_t FOutQueue = 0;
   uint32_t FMask = 0;
 

@@ -57,9 +57,9 @@ public:
   int CancelWait();
   // The device was unplugged or its other end closed. Stays true until Close.
   virtual bool HungUp() const = 0;
-  // Bytes taken in and not yet read, without the side effects of ClearCommError (which clears the
-  // line errors): the event thread paces its hand-offs by it.
-  virtual uint32_t InputQueued() const = 0;
+  // Bytes taken in from the line so far (a running count, never reset): the event thread paces its
+  // hand-offs by what arrived, without the side effects of ClearCommError.
+  virtual uint64_t BytesReceived() const = 0;
 
   // Reads up to `count` bytes as the timeouts say; `done` is set also when the call fails. A
   // timeout is not a failure: the call succeeds with fewer bytes.

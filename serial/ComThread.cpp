@@ -101,8 +101,8 @@ void TComThread::Execute(QThread::Priority priority) {
       if (held == 0 && error == 0)
         continue; // the mask changed while waiting
       const TClock::time_point now = TClock::now();
-      const uint32_t queued = FDevice->InputQueued();
-      if (error == 0 && mask != 0 && Hold(held, queued, now)) {
+      const uint64_t received = FDevice->BytesReceived();
+      if (error == 0 && mask != 0 && Hold(held, received, now)) {
         holdUntil = FPeriodStart + std::chrono::duration_cast<TClock::duration>(FramePeriod());
         continue;
       }
@@ -119,7 +119,7 @@ void TComThread::Execute(QThread::Priority priority) {
         // Bytes received before a hangup are handed over before it is reported.
         const TComEvents events = MaskToEvents(held);
         held = 0;
-        NoteHandOff(queued, now);
+        NoteHandOff(received, now);
         if (!events.Empty())
           Dispatch(events);
       }
@@ -156,21 +156,22 @@ void TComThread::SetFramePeriod(std::chrono::nanoseconds period) { GFramePeriodN
 
 std::chrono::nanoseconds TComThread::FramePeriod() { return std::chrono::nanoseconds(GFramePeriodNs.load()); }
 
-bool TComThread::Hold(uint32_t mask, uint32_t queued, std::chrono::steady_clock::time_point now) const {
+bool TComThread::Hold(uint32_t mask, uint64_t received, std::chrono::steady_clock::time_point now) const {
   constexpr uint32_t Received = EV_RXCHAR | EV_RXFLAG | EV_RX80FULL;
   if (FSyncMethod != smThreadSync || (mask & ~Received) != 0)
     return false; // other events go at once, and what was gathered goes with them, in order
   if (now - FPeriodStart >= FramePeriod())
     return false; // a quiet spell, or the period is over
-  return queued < HeavyBytes && FPeriodBytes + queued >= LightBytes;
+  return received - FReceivedAtHandOff < HeavyBytes && received - FReceivedAtPeriodStart >= LightBytes;
 }
 
-void TComThread::NoteHandOff(uint32_t queued, std::chrono::steady_clock::time_point now) {
+void TComThread::NoteHandOff(uint64_t received, std::chrono::steady_clock::time_point now) {
   if (now - FPeriodStart >= FramePeriod()) {
     FPeriodStart = now;
-    FPeriodBytes = 0;
+    // The bytes of this hand-off count towards the new period.
+    FReceivedAtPeriodStart = FReceivedAtHandOff;
   }
-  FPeriodBytes += queued;
+  FReceivedAtHandOff = received;
 }
 
 void TComThread::Dispatch(TComEvents events) {

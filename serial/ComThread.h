@@ -48,7 +48,7 @@ public:
   // Hand-off pacing (smThreadSync). Within one frame period the GUI thread is handed received
   // data at once while it stays light (fewer than LightBytes over the period, as a record now and
   // then); beyond that the rest of the period is gathered and handed over in one batch when it
-  // ends, or at once when HeavyBytes are queued. The period starts with a hand-off after it.
+  // ends, or at once when HeavyBytes arrived since the last hand-off. The period starts with a hand-off after it.
   static constexpr std::chrono::nanoseconds DefaultFramePeriod{16'666'667};
   // For tests: a long period makes what is held observable without racing the clock.
   static void SetFramePeriod(std::chrono::nanoseconds period);
@@ -59,10 +59,10 @@ public:
 private:
   void Execute(QThread::Priority priority);
   void Dispatch(TComEvents events);
-  // Whether received events may wait for the end of the frame period; `queued` is what the
-  // device holds now.
-  bool Hold(uint32_t mask, uint32_t queued, std::chrono::steady_clock::time_point now) const;
-  void NoteHandOff(uint32_t queued, std::chrono::steady_clock::time_point now);
+  // Whether received events may wait for the end of the frame period; `received` is the device's
+  // running count of bytes taken in.
+  bool Hold(uint32_t mask, uint64_t received, std::chrono::steady_clock::time_point now) const;
+  void NoteHandOff(uint64_t received, std::chrono::steady_clock::time_point now);
 
   TCustomComPort &FPort;
   std::shared_ptr<TSerialDevice> FDevice;
@@ -78,6 +78,7 @@ private:
   TDeferredSync FBatch;
   // The frame period of the pacing, event thread only.
   std::chrono::steady_clock::time_point FPeriodStart{};
-  uint64_t FPeriodBytes = 0;
+  uint64_t FReceivedAtPeriodStart = 0;
+  uint64_t FReceivedAtHandOff = 0;
   TWorkerThread FWorker;
 };
