@@ -198,8 +198,12 @@ struct TRig {
   // Serves the GUI thread until `n` records arrived or `limitSec` passed.
   void RunUntil(std::int64_t n, double limitSec) {
     const std::int64_t end = NowNs() + std::int64_t(limitSec * 1e9);
-    QTimer tick; // wakes the blocking wait now and then to look at the clock
-    tick.start(100);
+    // Wakes the blocking wait once, at the end: a repeating tick would add wake-ups of its own
+    // to the idle figures.
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.start(int(limitSec * 1000) + 1);
     while (rx.expected < n && NowNs() < end) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
 };
