@@ -10,12 +10,14 @@
 #include <memory>
 #include <optional>
 
+#include <unistd.h>
+
 #include "app/CommandLine.h"
 #include "app/Demo.h"
 #include "app/FormMain.h"
 #include "app/FormStorage.h"
-#include "app/MeasurementProtocol.h"
 #include "app/OneInstance.h"
+#include "app/Trace.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "platform/CloseSignals.h"
@@ -50,18 +52,6 @@ int WriteScreenshot(TFormMain &form, const std::string &file, int settleMs) {
   std::cout << "telmora: screenshot written to " << file << " (" << shot.width() << " x " << shot.height()
             << ")\n";
   return 0;
-}
-
-// One line per record: what arrived and the meter value it set, or why it was dropped.
-void TraceMeasurement(const std::string &record, const TAnVMeter *meter) {
-  std::cout << record << " -> ";
-  if (meter) {
-    std::cout << meter->objectName().toStdString() << " = " << meter->Value();
-  } else {
-    const std::string why = WhyDropped(record, FormatSettings());
-    std::cout << "dropped: " << (why.empty() ? "the meter is missing" : why);
-  }
-  std::cout << std::endl; // flushed: a reader at the other end of a pipe sees each record at once
 }
 
 // A second start had this window raised: the state it is in now. On stderr, so that standard
@@ -112,6 +102,9 @@ int main(int argc, char **argv) {
   if (!cl.Screenshot.empty())
     SetExceptionSink([](const std::string &message) { std::cerr << "telmora: " << message << "\n"; });
 
+  // Before the form: the form may still report records while it goes.
+  std::unique_ptr<TTraceWriter> trace;
+  if (cl.Trace) trace = std::make_unique<TTraceWriter>(STDOUT_FILENO);
   // The demo keeps its own layout and leaves the user's settings alone.
   const std::string settingsFile = cl.Demo ? std::string()
                                            : cl.Settings.empty() ? UserSettingsFile()
@@ -123,7 +116,7 @@ int main(int argc, char **argv) {
   if (!cl.Screenshot.empty()) form.AppIniFileStorage1->FlushOnDestroy = false;
   // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept.
   InstallCloseSignals(&app, [](int) { QApplication::closeAllWindows(); });
-  if (cl.Trace) form.OnMeasurement = TraceMeasurement;
+  if (trace) form.OnMeasurement = [&trace](const std::string &r, const TAnVMeter *m) { trace->Measurement(r, m); };
   if (cl.Trace) form.OneInstance1->OnActivate = [&form](TObject *) { TraceActivation(form); };
   if (cl.Trace && instance && instance->Guard().Registered() && !form.OneInstance1->Terminating())
     std::cerr << "instance: first copy, a later start raises this window" << std::endl;

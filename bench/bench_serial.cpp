@@ -32,6 +32,7 @@
 #include "platform/PseudoTerminal.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComPort.h"
+#include "serial/ComThread.h"
 
 namespace {
 
@@ -197,8 +198,12 @@ struct TRig {
   // Serves the GUI thread until `n` records arrived or `limitSec` passed.
   void RunUntil(std::int64_t n, double limitSec) {
     const std::int64_t end = NowNs() + std::int64_t(limitSec * 1e9);
-    QTimer tick; // wakes the blocking wait now and then to look at the clock
-    tick.start(100);
+    // Wakes the blocking wait once, at the end: a repeating tick would add wake-ups of its own
+    // to the idle figures.
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.start(int(limitSec * 1000) + 1);
     while (rx.expected < n && NowNs() < end) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
 };
@@ -250,6 +255,32 @@ int Ingest(std::int64_t count) {
   return 0;
 }
 
+// The least any program must spend on the same stream: one blocking read() per wake-up into a
+// buffer that is thrown away. Returns its CPU in % of one core.
+double MinimalReader(TPseudoTerminal &pty, double rate, std::int64_t count) {
+  std::int64_t bytes = 0;
+  char rec[32];
+  for (std::int64_t i = 0; i < count; ++i) bytes += FormatRecord(rec, i);
+  const int fd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+  const double c0 = CpuSeconds();
+  const std::int64_t t0 = NowNs();
+  const pid_t w = StartWriter(pty.MasterFd(), "paced", count, rate, nullptr);
+  char buf[65536];
+  std::int64_t got = 0, reads = 0;
+  while (got < bytes) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    got += n;
+    ++reads;
+  }
+  const double wall = (NowNs() - t0) / 1e9, cpu = CpuSeconds() - c0;
+  waitpid(w, nullptr, 0);
+  close(fd);
+  std::printf("minimal reader (one read() per wake-up): CPU %.2f %% of one core, %.0f reads/s, %lld of %lld bytes\n",
+              100 * cpu / wall, reads / wall, (long long)got, (long long)bytes);
+  return 100 * cpu / wall;
+}
+
 int Paced(double rate, double seconds) {
   TRig rig;
   const auto count = std::int64_t(rate * seconds);
@@ -257,6 +288,7 @@ int Paced(double rate, double seconds) {
   const double c0 = CpuSeconds();
   const auto threads0 = ThreadCpu();
   const std::uint64_t r0 = rig.Redraws();
+  const std::uint64_t b0 = rig.port.EventThread() ? rig.port.EventThread()->Batches() : 0;
   const std::int64_t t0 = NowNs();
   const pid_t w = StartWriter(rig.pty.MasterFd(), "paced", count, rate, nullptr);
   rig.RunUntil(count, seconds + 30);
@@ -266,10 +298,11 @@ int Paced(double rate, double seconds) {
   getrusage(RUSAGE_CHILDREN, &child);
   const double writerCpu = child.ru_utime.tv_sec + child.ru_stime.tv_sec +
                            (child.ru_utime.tv_usec + child.ru_stime.tv_usec) / 1e6;
+  const std::uint64_t batches = rig.port.EventThread() ? rig.port.EventThread()->Batches() - b0 : 0;
   std::printf("paced %.0f records/s for %.1f s: CPU %.2f %% of one core, %lld lost or misframed, "
-              "%.0f meter redraws/s\n",
+              "%.0f meter redraws/s, %.0f hand-offs/s\n",
               rate, wall, 100 * cpu / wall, (long long)(count - rig.rx.expected + rig.rx.bad),
-              double(rig.Redraws() - r0) / wall);
+              double(rig.Redraws() - r0) / wall, batches / wall);
   for (const auto &[name, secs] : ThreadCpu()) {
     double before = 0;
     for (const auto &[n0, s0] : threads0)
@@ -285,18 +318,32 @@ int Paced(double rate, double seconds) {
   const double idleWall = (NowNs() - t1) / 1e9;
   std::printf("idle with the port open: CPU %.3f %% of one core over %.1f s\n", 100 * (CpuSeconds() - c1) / idleWall,
               idleWall);
+  rig.port.SetConnected(false);
+  const double reader = MinimalReader(rig.pty, rate, count);
+  std::printf("Telmora / minimal reader: %.2f\n", 100 * cpu / wall / reader);
   return 0;
 }
 
 int Idle(double seconds) {
   TRig rig;
   rig.RunUntil(1, 0.5);
+  // One value out of range and back first, as a board's glitch would: the blink service must
+  // come to rest again afterwards.
+  auto *meter = rig.form.FindComponent<TAnVMeter>(QStringLiteral("Instr1"));
+  meter->SetValue(meter->SignalSettings().ValueTo() * 2 + 1);
+  rig.RunUntil(1, 0.3);
+  meter->SetValue(meter->SignalSettings().ValueFrom());
+  rig.RunUntil(1, 0.1);
+  const TAnFlashTimer *blink = BlinkService();
+  const std::uint64_t w0 = blink ? blink->WakeUps() : 0;
   const double c0 = CpuSeconds();
   const std::int64_t t0 = NowNs();
   rig.RunUntil(1, seconds);
   const double wall = (NowNs() - t0) / 1e9;
   std::printf("idle with the port open and no data: CPU %.3f %% of one core over %.1f s\n",
               100 * (CpuSeconds() - c0) / wall, wall);
+  std::printf("  after a value out of range and back (blink service %s): %.2f blink wake-ups/s\n",
+              blink ? "created" : "NOT created", blink ? double(blink->WakeUps() - w0) / wall : 0.0);
   return 0;
 }
 

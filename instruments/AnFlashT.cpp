@@ -26,6 +26,8 @@ struct TAnFlash::TShared {
   bool Exited = false;
   bool Stop = false;
   bool Running = false;
+  bool Parked = false;
+  std::uint64_t WakeUps = 0;
   std::int32_t Interval = 16;
   TThreadPriority Priority = tpNormal;
   // GUI thread only.
@@ -111,6 +113,23 @@ bool TAnFlash::ThreadRunning() const {
   return FShared->Started && !FShared->Exited && !FShared->Stop && FShared->Running;
 }
 
+std::uint64_t TAnFlash::WakeUps() const {
+  std::lock_guard lock(FShared->Mutex);
+  return FShared->WakeUps;
+}
+
+bool TAnFlash::ThreadParked() const {
+  std::lock_guard lock(FShared->Mutex);
+  return FShared->Parked;
+}
+
+void TAnFlash::SetResting(bool Value) {
+  if (FResting == Value)
+    return;
+  FResting = Value;
+  Apply();
+}
+
 void TAnFlash::EndThread() {
   FDestroying = true;
   FEnabled = false;
@@ -122,7 +141,7 @@ void TAnFlash::EndThread() {
 }
 
 void TAnFlash::Apply() {
-  const bool run = FInterval > 0 && FEnabled && FOnTimer && !FDestroying;
+  const bool run = FInterval > 0 && FEnabled && FOnTimer && !FDestroying && !FResting;
   {
     std::lock_guard lock(FShared->Mutex);
     FShared->Interval = FInterval;
@@ -171,7 +190,12 @@ void TAnFlash::Run(const std::shared_ptr<TShared> &Shared) {
   TThreadPriority applied = tpNormal;
   std::unique_lock lock(s.Mutex);
   for (;;) {
-    s.Wake.wait(lock, [&] { return s.Stop || s.Running; });
+    if (!s.Stop && !s.Running) {
+      s.Parked = true;
+      s.Wake.wait(lock, [&] { return s.Stop || s.Running; });
+      s.Parked = false;
+      ++s.WakeUps;
+    }
     if (s.Stop) {
       s.Exited = true;
       return;
@@ -184,7 +208,10 @@ void TAnFlash::Run(const std::shared_ptr<TShared> &Shared) {
       continue;
     }
     // A condition wait rather than a sleep: a stop or a pause ends the period at once.
-    if (s.Wake.wait_for(lock, std::chrono::milliseconds(s.Interval), [&] { return s.Stop || !s.Running; }))
+    const bool interrupted =
+        s.Wake.wait_for(lock, std::chrono::milliseconds(s.Interval), [&] { return s.Stop || !s.Running; });
+    ++s.WakeUps;
+    if (interrupted)
       continue;
     if (GShuttingDown.load())
       continue;
@@ -258,7 +285,9 @@ void Register(TBlinkClient *control, TBlinkProc proc, std::int32_t code) {
   } else {
     m.Items.push_back({control, proc, code, due, false});
   }
-  if (!m.Items.empty() && !m.Service) {
+  if (m.Service) {
+    m.Service->Resume();
+  } else {
     m.Service = std::make_unique<TAnFlashTimer>();
     HookQuit(m);
   }
@@ -271,8 +300,12 @@ void Unregister(TBlinkClient *control, TBlinkProc proc) {
     return;
   m.Items.erase(it);
   ++m.Removals;
-  if (GShuttingDown.load() && m.Items.empty())
+  if (!m.Items.empty() || !m.Service)
+    return;
+  if (GShuttingDown.load())
     m.Service.reset();
+  else
+    m.Service->Rest();
 }
 
 void Notify(const TBlinkItem &item, std::uint32_t counter, std::int32_t state) {
@@ -320,6 +353,18 @@ TAnFlashTimer::~TAnFlashTimer() {
   TBlinkModule &m = Module();
   --m.TimerInstances;
   ++m.Removals;
+}
+
+void TAnFlashTimer::Rest() { SetResting(true); }
+
+void TAnFlashTimer::Resume() {
+  if (!Resting())
+    return;
+  // Seconds that passed while resting had nobody to tell.
+  const std::int64_t now = BlinkTickCount();
+  if (FNextSecond <= now)
+    FNextSecond = now + 1000;
+  SetResting(false);
 }
 
 void TAnFlashTimer::BlinkTick() {

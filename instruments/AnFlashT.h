@@ -49,6 +49,12 @@ public:
   void Stop();
   // Whether a thread exists that ticks (started, resumed and not told to end).
   bool ThreadRunning() const;
+  // How often the worker came out of a wait (a period elapsed, a pause or stop was signalled),
+  // and whether it now sits in a wait without timeout: a paused timer costs no wake-ups at all.
+  std::uint64_t WakeUps() const;
+  bool ThreadParked() const;
+  // Paused because a derived service has nobody to serve (see SetResting).
+  bool Resting() const { return FResting; }
 
 protected:
   // Raises `OnTimer`; derived classes may react without the event.
@@ -56,6 +62,9 @@ protected:
   // The destructors' shutdown, also run by derived destructors so that no tick reaches a
   // half-destroyed object. Idempotent.
   void EndThread();
+  // Pauses the thread without touching `Enabled` (a service with nobody to serve); the thread
+  // waits without a timeout until resumed.
+  void SetResting(bool Value);
 
 private:
   struct TShared;
@@ -72,6 +81,7 @@ private:
   std::int32_t FInterval = 16;
   TNotifyEvent FOnTimer;
   bool FDestroying = false;
+  bool FResting = false;
   std::shared_ptr<TShared> FShared;
   std::unique_ptr<TWorkerThread> FThread;
 };
@@ -95,6 +105,10 @@ public:
   // One pass over the client list (the service's `OnTimer`); GUI thread only.
   void BlinkTick();
   std::uint32_t TickCounter() const { return FTickCounter; }
+  // The list became empty / has a client again: the thread rests in between. A second tick due
+  // during the rest is not caught up on resuming; the seconds count from the resumption.
+  void Rest();
+  void Resume();
 
 private:
   std::uint32_t FTickCounter = 0;
@@ -128,8 +142,8 @@ inline constexpr std::int32_t BlinkEverySecond = 32;
 // otherwise it is added. The first client creates the service. No effect for a null client.
 void BlinkRegister(TBlinkClient *Control, std::int32_t Code);
 void BlinkRegister(TBlinkProc Proc, std::int32_t Code);
-// Removes the client if listed. While the application shuts down, removing the last client frees
-// the service.
+// Removes the client if listed. Removing the last client lets the service's thread rest without
+// any wake-up until the next registration; while the application shuts down it frees the service.
 void BlinkUnregister(TBlinkClient *Control);
 void BlinkUnregister(TBlinkProc Proc);
 int BlinkClientCount();

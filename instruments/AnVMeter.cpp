@@ -162,15 +162,32 @@ void TAnVMeter::BlinkDecision(bool outOfRange) {
   if (FLayout.TooSmall) return;
   const bool limit = UpperExceeded() || LowerExceeded();
   if ((HasOption(opOverflow) && outOfRange) || (HasOption(opLimit) && limit)) {
-    BlinkRegister(this, BlinkRate);
     FBlinking = true;
+    SyncBlinkRegistration();
     return;
   }
   const bool was = FBlinking;
   FBlinking = false;
-  BlinkUnregister(this);
+  SyncBlinkRegistration();
   // Back to the pointer colour at once.
   if (was && !FInPaint && CanCompose()) ScheduleValueRedraw();
+}
+
+void TAnVMeter::SyncBlinkRegistration() {
+  if (FBlinking && isVisible())
+    BlinkRegister(this, BlinkRate);
+  else
+    BlinkUnregister(this);
+}
+
+void TAnVMeter::showEvent(QShowEvent *e) {
+  TAnAnalogGControl::showEvent(e);
+  SyncBlinkRegistration();
+}
+
+void TAnVMeter::hideEvent(QHideEvent *e) {
+  TAnAnalogGControl::hideEvent(e);
+  SyncBlinkRegistration();
 }
 
 void TAnVMeter::BlinkTick(std::uint32_t, std::int32_t State) {

@@ -83,6 +83,8 @@ protected:
   void LimitChange() override;
   void paintEvent(QPaintEvent *e) override;
   void resizeEvent(QResizeEvent *e) override;
+  void showEvent(QShowEvent *e) override;
+  void hideEvent(QHideEvent *e) override;
   // Marks the face stale and, unless locked, requests the repaint that renders it again.
   void RequestRepaint();
 
@@ -100,6 +102,9 @@ private:
   // Marks the value dirty; the invalidation follows once, when the next frame is due.
   void ScheduleValueRedraw();
   void BlinkDecision(bool outOfRange);
+  // The blink service serves the meter only while it blinks and is on screen: a hidden meter
+  // keeps its blink state but costs the service no ticks.
+  void SyncBlinkRegistration();
   void UpdateOpacity();
   TPointerFrame PointerFrame() const;
 

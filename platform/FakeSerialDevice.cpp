@@ -81,6 +81,7 @@ void TFakeSerialDevice::InjectRx(const std::string &bytes) {
     return;
   std::lock_guard lock(FMutex);
   FRx += bytes;
+  FReceived += bytes.size();
   uint32_t events = EV_RXCHAR;
   if (bytes.find(FDcb.EvtChar) != std::string::npos)
     events |= EV_RXFLAG;
@@ -204,6 +205,21 @@ uint32_t TFakeSerialDevice::OutQueueSize() const {
   return FOutQueue;
 }
 
+uint64_t TFakeSerialDevice::BytesReceived() const {
+  std::lock_guard lock(FMutex);
+  return FReceived;
+}
+
+uint64_t TFakeSerialDevice::WaitsBegun() const {
+  std::lock_guard lock(FMutex);
+  return FWaitsBegun;
+}
+
+int TFakeSerialDevice::LastWaitTimeout() const {
+  std::lock_guard lock(FMutex);
+  return FLastWaitTimeout;
+}
+
 size_t TFakeSerialDevice::Pending() const {
   std::lock_guard lock(FMutex);
   return FRx.size();
@@ -325,7 +341,7 @@ int TFakeSerialDevice::DoGetCommMask(uint32_t &mask) {
   return 0;
 }
 
-int TFakeSerialDevice::DoWaitCommEvent(uint32_t &mask) {
+int TFakeSerialDevice::DoWaitCommEvent(uint32_t &mask, int timeoutMs) {
   std::unique_lock lock(FMutex);
   if (int e = EnterLocked(TFakeOp::WaitCommEvent))
     return e;
@@ -333,9 +349,20 @@ int TFakeSerialDevice::DoWaitCommEvent(uint32_t &mask) {
     return EBUSY;
   const uint64_t gen = FMaskGen;
   FWaiting = true;
+  ++FWaitsBegun;
+  FLastWaitTimeout = timeoutMs;
   FChanged.notify_all();
-  FChanged.wait(lock, [&] { return !FOpen || FCancelled || FMaskGen != gen || (FLatched & FMask) || FHungUp; });
+  const auto woken = [&] { return !FOpen || FCancelled || FMaskGen != gen || (FLatched & FMask) || FHungUp; };
+  bool timedOut = false;
+  if (timeoutMs < 0)
+    FChanged.wait(lock, woken);
+  else
+    timedOut = !FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), woken);
   FWaiting = false;
+  if (timedOut) {
+    FChanged.notify_all();
+    return ETIMEDOUT;
+  }
   FChanged.notify_all();
   if (!FOpen || FCancelled)
     return ECANCELED;

@@ -87,11 +87,15 @@ public:
   uint32_t OutQueueSize() const;
   // Bytes injected and not read yet.
   size_t Pending() const;
+  uint64_t BytesReceived() const override;
   bool CancelRequested() const;
   // True while a WaitCommEvent sleeps.
   bool Waiting() const;
   // Waits until a WaitCommEvent sleeps (true) or the timeout passes (false).
   bool WaitUntilWaiting(std::chrono::milliseconds timeout) const;
+  // How many waits have begun, and the time limit the last one was given (-1: none).
+  uint64_t WaitsBegun() const;
+  int LastWaitTimeout() const;
 
 protected:
   int DoOpen(const std::string &name) override;
@@ -103,7 +107,7 @@ protected:
   int DoGetCommTimeouts(COMMTIMEOUTS &timeouts) override;
   int DoSetCommMask(uint32_t mask) override;
   int DoGetCommMask(uint32_t &mask) override;
-  int DoWaitCommEvent(uint32_t &mask) override;
+  int DoWaitCommEvent(uint32_t &mask, int timeoutMs) override;
   int DoCancelWait() override;
   int DoTakeCommEvents(uint32_t &mask) override;
   int DoRead(void *buffer, uint32_t count, uint32_t &done) override;
@@ -131,6 +135,9 @@ private:
   uint32_t FMask = 0;
   uint64_t FMaskGen = 0;
   uint32_t FLatched = 0;
+  uint64_t FWaitsBegun = 0;
+  uint64_t FReceived = 0;
+  int FLastWaitTimeout = -1;
   bool FCancelled = false;
   bool FWaiting = false;
   bool FHungUp = false;

@@ -164,7 +164,9 @@ bool CheckSynchronize() {
       onFailure = *item->OnFailure;
     {
       std::lock_guard lock(s.Mutex);
-      item->Error = error;
+      // Moved, not copied: the worker then drops the last reference and frees the exception
+      // itself, rather than this thread freeing it through a count the sanitizer cannot see.
+      item->Error = std::move(error);
       item->Done = true;
       // Notified under the lock: the item is gone as soon as its worker sees Done.
       item->DoneChanged.notify_one();

@@ -27,6 +27,7 @@ constexpr uint32_t RxEvents = EV_RXCHAR | EV_RXFLAG | EV_RX80FULL | EV_ERR | EV_
 constexpr uint32_t ModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 constexpr size_t DefaultInputSize = 4096;
 constexpr size_t MaxInputSize = size_t(1) << 20;
+constexpr size_t ReadAheadSize = 256 * 1024;
 constexpr int MaxDrainWaitMs = 1000;
 
 void Signal(int fd) {
@@ -489,8 +490,17 @@ int TPosixSerialDevice::DoSetupComm(uint32_t inQueue, uint32_t outQueue) {
   return 0;
 }
 
+// The device reads ahead beyond the queue size it was given, as a driver buffers more than an
+// application asks for: the event thread can then take in a whole frame's worth of a fast line
+// while the GUI thread is busy, and the kernel's own small buffer never fills. The queue size
+// still decides what "80 % full" means.
 size_t TPosixSerialDevice::InputCapacity() const {
-  return std::min<size_t>(FInQueue ? FInQueue : DefaultInputSize, MaxInputSize);
+  return std::min<size_t>(std::max<size_t>(FInQueue ? FInQueue : DefaultInputSize, ReadAheadSize), MaxInputSize);
+}
+
+uint64_t TPosixSerialDevice::BytesReceived() const {
+  std::lock_guard lock(FMutex);
+  return FReceived;
 }
 
 int TPosixSerialDevice::DoSetCommState(const DCB &dcb) {
@@ -644,6 +654,7 @@ void TPosixSerialDevice::FillLocked() {
   const int error = errno;
   size_t kept = n > 0 ? FFilter.Apply(FIn.data() + old, size_t(n)) : 0;
   FIn.resize(old + kept);
+  FReceived += kept;
   if (n == 0)
     MarkHungUpLocked(EIO); // readable but nothing to read: the line is gone
   else if (n < 0 && error != EAGAIN)
@@ -697,7 +708,9 @@ size_t TPosixSerialDevice::TakeLocked(char *dst, size_t count) {
   while (done < count && !FHungUp) {
     const ssize_t n = ::read(FFd, dst + done, count - done);
     if (n > 0) {
-      done += FFilter.Apply(dst + done, size_t(n));
+      const size_t kept = FFilter.Apply(dst + done, size_t(n));
+      done += kept;
+      FReceived += kept;
     } else if (n == 0) {
       MarkHungUpLocked(EIO);
     } else if (errno != EINTR) {
@@ -727,7 +740,7 @@ int TPosixSerialDevice::TxEmptyTimeoutLocked() {
   return std::max(lineMs, FDrainWaitMs);
 }
 
-int TPosixSerialDevice::DoWaitCommEvent(uint32_t &mask) {
+int TPosixSerialDevice::DoWaitCommEvent(uint32_t &mask, int timeoutMs) {
   TUse use(*this);
   if (!use)
     return EBADF;
@@ -747,9 +760,11 @@ int TPosixSerialDevice::DoWaitCommEvent(uint32_t &mask) {
     }
   } leave{*this};
 
+  const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   for (;;) {
     pollfd fds[2] = {};
     int timeout = -1;
+    int limit = -1; // what is left of the caller's time
     {
       std::lock_guard lock(FMutex);
       if (FClosing || FCancelled)
@@ -770,6 +785,12 @@ int TPosixSerialDevice::DoWaitCommEvent(uint32_t &mask) {
       }
       if (FHungUp)
         return FHangupError;
+      if (timeoutMs >= 0) {
+        limit = MillisecondsUntil(deadline);
+        if (limit == 0)
+          return ETIMEDOUT;
+        timeout = timeout < 0 ? limit : std::min(timeout, limit);
+      }
       const bool wantRx = (FMask & RxEvents) != 0;
       const bool room = Buffered() < InputCapacity();
       fds[0].fd = FFd;
@@ -791,7 +812,7 @@ int TPosixSerialDevice::DoWaitCommEvent(uint32_t &mask) {
         continue;
       return pollError;
     }
-    if (r == 0 && timeout > 0)
+    if (r == 0 && timeout > 0 && timeout != limit)
       FDrainWaitMs = std::min(timeout * 2, MaxDrainWaitMs);
     const short got = fds[0].revents;
     if (got & POLLIN)

@@ -93,6 +93,7 @@ public:
   uint64_t WaitWakeups() const { return FWakeups.load(); }
   // True while a WaitCommEvent, a Read or a Write sleeps in the kernel.
   bool WaitBlocked() const;
+  uint64_t BytesReceived() const override;
   bool ReadBlocked() const;
   bool WriteBlocked() const;
   // The device answers TIOCMGET (pseudo-terminals do not).
@@ -108,7 +109,7 @@ protected:
   int DoGetCommTimeouts(COMMTIMEOUTS &timeouts) override;
   int DoSetCommMask(uint32_t mask) override;
   int DoGetCommMask(uint32_t &mask) override;
-  int DoWaitCommEvent(uint32_t &mask) override;
+  int DoWaitCommEvent(uint32_t &mask, int timeoutMs) override;
   int DoCancelWait() override;
   int DoTakeCommEvents(uint32_t &mask) override;
   int DoRead(void *buffer, uint32_t count, uint32_t &done) override;
@@ -150,6 +151,7 @@ private:
   DCB FDcb;
   COMMTIMEOUTS FTimeouts = DefaultCommTimeouts();
   uint32_t FInQueue = 0;
+  uint64_t FReceived = 0; // guarded by FMutex
   uint32_t FOutQueue = 0;
   uint32_t FMask = 0;
 

@@ -44,9 +44,11 @@ int TSerialDevice::GetCommMask(uint32_t &mask) {
   return Keep(DoGetCommMask(mask));
 }
 
-int TSerialDevice::WaitCommEvent(uint32_t &mask) {
+int TSerialDevice::WaitCommEvent(uint32_t &mask) { return WaitCommEvent(mask, -1); }
+
+int TSerialDevice::WaitCommEvent(uint32_t &mask, int timeoutMs) {
   mask = 0;
-  return Keep(DoWaitCommEvent(mask));
+  return Keep(DoWaitCommEvent(mask, timeoutMs));
 }
 
 int TSerialDevice::CancelWait() { return Keep(DoCancelWait()); }

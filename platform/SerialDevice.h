@@ -45,6 +45,9 @@ public:
   // true). Once hung up, every further wait returns that error at once. One waiter at a time
   // (EBUSY for a second). Events that occur while no wait is pending are kept for the next one.
   int WaitCommEvent(uint32_t &mask);
+  // The same wait for at most `timeoutMs` (-1: no limit): ETIMEDOUT with an empty mask when no
+  // event came meanwhile. The line is still watched and taken in all the while.
+  int WaitCommEvent(uint32_t &mask, int timeoutMs);
   // The part of a wait that finds events already there, without blocking: the events of the mask
   // that occurred since the last wait (0 and an empty mask when none did), after taking in what
   // the line has delivered meanwhile. ECANCELED after CancelWait, as for a wait.
@@ -54,6 +57,9 @@ public:
   int CancelWait();
   // The device was unplugged or its other end closed. Stays true until Close.
   virtual bool HungUp() const = 0;
+  // Bytes taken in from the line so far (a running count, never reset): the event thread paces its
+  // hand-offs by what arrived, without the side effects of ClearCommError.
+  virtual uint64_t BytesReceived() const = 0;
 
   // Reads up to `count` bytes as the timeouts say; `done` is set also when the call fails. A
   // timeout is not a failure: the call succeeds with fewer bytes.
@@ -81,7 +87,7 @@ protected:
   virtual int DoGetCommTimeouts(COMMTIMEOUTS &timeouts) = 0;
   virtual int DoSetCommMask(uint32_t mask) = 0;
   virtual int DoGetCommMask(uint32_t &mask) = 0;
-  virtual int DoWaitCommEvent(uint32_t &mask) = 0;
+  virtual int DoWaitCommEvent(uint32_t &mask, int timeoutMs) = 0;
   virtual int DoCancelWait() = 0;
   virtual int DoTakeCommEvents(uint32_t &mask) = 0;
   virtual int DoRead(void *buffer, uint32_t count, uint32_t &done) = 0;

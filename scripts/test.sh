@@ -2,13 +2,33 @@
 # Installs what is missing, builds and runs the whole test suite.
 #   scripts/test.sh             normal build in build/
 #   scripts/test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   scripts/test.sh --tsan      ThreadSanitizer build in build-tsan/ of the threaded tests only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 mode=normal
 [ "${1:-}" = "--sanitize" ] && mode=sanitize
+[ "${1:-}" = "--tsan" ] && mode=tsan
 
 scripts/bootstrap.sh
+
+# The tests whose code runs on more than one thread. Building only these keeps the job short.
+threaded=(GuiThreadTest ComPortFakeTest ComPortPtyTest PosixSerialDeviceTest FramePacerTest AnFlashTest)
+
+if [ "$mode" = tsan ]; then
+  dir=build-tsan
+  cmake -S . -B "$dir" -G Ninja -DTELMORA_TSAN=ON -DTELMORA_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+  cmake --build "$dir" -j"$(nproc)" --target "${threaded[@]}"
+  export QT_QPA_PLATFORM=offscreen
+  # Qt is not built with ThreadSanitizer: the suppressions name its event queue only, so any
+  # report in our own code fails the job.
+  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
+  for t in "${threaded[@]}"; do
+    echo "tsan: $t"
+    "$dir/tests/$t" --gtest_brief=1
+  done
+  exit 0
+fi
 
 if [ "$mode" = sanitize ]; then
   dir=build-asan

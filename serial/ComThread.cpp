@@ -83,32 +83,51 @@ void TComThread::Execute(QThread::Priority priority) {
         port, [port, session, error] { port->ThreadEnded(session, error); }, Qt::QueuedConnection);
   };
   try {
+    using TClock = std::chrono::steady_clock;
+    uint32_t held = 0; // events gathered for the end of the frame period
+    TClock::time_point holdUntil{};
     while (!FStop.load()) {
       uint32_t mask = 0;
-      int error = FDevice->WaitCommEvent(mask);
-      // The last batch is over before anything else happens; a batch that threw ends the loop.
-      const bool batchWasRunning = FBatch.Wait();
+      int timeout = -1;
+      if (held != 0)
+        timeout = int(std::max<int64_t>(
+            0, std::chrono::ceil<std::chrono::milliseconds>(holdUntil - TClock::now()).count()));
+      int error = FDevice->WaitCommEvent(mask, timeout);
       if (FStop.load() || error == ECANCELED)
         break;
-      // Events that occurred while the last batch ran join this one, as they would have had the
-      // thread waited for that batch before waiting for the line.
-      if (batchWasRunning && error == 0) {
+      if (error == ETIMEDOUT)
+        error = 0; // the period is over: what was gathered goes now
+      held |= mask;
+      if (held == 0 && error == 0)
+        continue; // the mask changed while waiting
+      const TClock::time_point now = TClock::now();
+      const uint64_t received = FDevice->BytesReceived();
+      if (error == 0 && mask != 0 && Hold(held, received, now)) {
+        holdUntil = FPeriodStart + std::chrono::duration_cast<TClock::duration>(FramePeriod());
+        continue;
+      }
+      if (held != 0 && error == 0 && FBatch.Wait()) {
+        // The last batch was still running: events that occurred meanwhile join this one, as
+        // they would have had the thread waited for that batch before waiting for the line.
         uint32_t more = 0;
         error = FDevice->TakeCommEvents(more);
-        mask |= more;
+        held |= more;
         if (FStop.load() || error == ECANCELED)
           break;
+      }
+      if (held != 0) {
+        // Bytes received before a hangup are handed over before it is reported.
+        const TComEvents events = MaskToEvents(held);
+        held = 0;
+        NoteHandOff(received, now);
+        if (!events.Empty())
+          Dispatch(events);
       }
       if (error != 0) {
         // A hung-up device answers every further wait at once: waiting again would spin.
         failure = error;
         break;
       }
-      const TComEvents events = MaskToEvents(mask);
-      if (events.Empty())
-        continue; // the mask changed while waiting
-      Dispatch(events);
-      ++FBatches;
     }
     FBatch.Wait();
   } catch (...) {
@@ -129,6 +148,32 @@ void TComThread::Execute(QThread::Priority priority) {
     reportHangup(failure);
 }
 
+namespace {
+std::atomic<std::int64_t> GFramePeriodNs{TComThread::DefaultFramePeriod.count()};
+} // namespace
+
+void TComThread::SetFramePeriod(std::chrono::nanoseconds period) { GFramePeriodNs = period.count(); }
+
+std::chrono::nanoseconds TComThread::FramePeriod() { return std::chrono::nanoseconds(GFramePeriodNs.load()); }
+
+bool TComThread::Hold(uint32_t mask, uint64_t received, std::chrono::steady_clock::time_point now) const {
+  constexpr uint32_t Received = EV_RXCHAR | EV_RXFLAG | EV_RX80FULL;
+  if (FSyncMethod != smThreadSync || (mask & ~Received) != 0)
+    return false; // other events go at once, and what was gathered goes with them, in order
+  if (now - FPeriodStart >= FramePeriod())
+    return false; // a quiet spell, or the period is over
+  return received - FReceivedAtHandOff < HeavyBytes && received - FReceivedAtPeriodStart >= LightBytes;
+}
+
+void TComThread::NoteHandOff(uint64_t received, std::chrono::steady_clock::time_point now) {
+  if (now - FPeriodStart >= FramePeriod()) {
+    FPeriodStart = now;
+    // The bytes of this hand-off count towards the new period.
+    FReceivedAtPeriodStart = FReceivedAtHandOff;
+  }
+  FReceivedAtHandOff = received;
+}
+
 void TComThread::Dispatch(TComEvents events) {
   switch (FSyncMethod) {
   case smThreadSync: {
@@ -139,6 +184,7 @@ void TComThread::Dispatch(TComEvents events) {
                   if (!FAbandoned.load())
                     device->CancelWait();
                 });
+    ++FBatches;
     break;
   }
   case smWindowSync:
@@ -148,9 +194,11 @@ void TComThread::Dispatch(TComEvents events) {
         const uint32_t bit = EventToMask(event);
         Synchronize([&] { FPort.PostWindowMessage(bit); });
       }
+    ++FBatches;
     break;
   case smNone:
     FPort.FireBatch(events, this);
+    ++FBatches;
     break;
   }
 }

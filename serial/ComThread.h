@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -44,9 +45,24 @@ public:
   // Batches handed over so far (counted once handed over: with smThreadSync, once queued).
   uint64_t Batches() const { return FBatches.load(); }
 
+  // Hand-off pacing (smThreadSync). Within one frame period the GUI thread is handed received
+  // data at once while it stays light (fewer than LightBytes over the period, as a record now and
+  // then); beyond that the rest of the period is gathered and handed over in one batch when it
+  // ends, or at once when HeavyBytes arrived since the last hand-off. The period starts with a hand-off after it.
+  static constexpr std::chrono::nanoseconds DefaultFramePeriod{16'666'667};
+  // For tests: a long period makes what is held observable without racing the clock.
+  static void SetFramePeriod(std::chrono::nanoseconds period);
+  static std::chrono::nanoseconds FramePeriod();
+  static constexpr uint32_t LightBytes = 512;
+  static constexpr uint32_t HeavyBytes = 64 * 1024;
+
 private:
   void Execute(QThread::Priority priority);
   void Dispatch(TComEvents events);
+  // Whether received events may wait for the end of the frame period; `received` is the device's
+  // running count of bytes taken in.
+  bool Hold(uint32_t mask, uint64_t received, std::chrono::steady_clock::time_point now) const;
+  void NoteHandOff(uint64_t received, std::chrono::steady_clock::time_point now);
 
   TCustomComPort &FPort;
   std::shared_ptr<TSerialDevice> FDevice;
@@ -60,5 +76,9 @@ private:
   // The batch handed to the GUI thread (smThreadSync): the thread waits for it only before the
   // next one, so that it is woken once per batch, by the line.
   TDeferredSync FBatch;
+  // The frame period of the pacing, event thread only.
+  std::chrono::steady_clock::time_point FPeriodStart{};
+  uint64_t FReceivedAtPeriodStart = 0;
+  uint64_t FReceivedAtHandOff = 0;
   TWorkerThread FWorker;
 };

@@ -96,6 +96,22 @@ try:
     check("--connect to /dev/null exits 1 and says it is no serial port",
           r.returncode == 1 and "/dev/null is not a serial port." in r.stderr, r.stderr)
 
+    # A reader that stops after three lines (telmora --trace | head -3): the next write finds the
+    # pipe closed, and the program must carry on without tracing rather than die of SIGPIPE.
+    p = subprocess.Popen([binary, "--port", path, "--connect", "--trace"], stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, env=env)
+    first = [p.stdout.readline() for _ in range(3)]
+    p.stdout.close()
+    try:
+        p.wait(timeout=1.5)  # records keep coming: a write hits the closed pipe well within this
+    except subprocess.TimeoutExpired:
+        pass
+    code = p.poll()
+    p.terminate()
+    p.wait(timeout=10)
+    check("--trace outlives a reader that closes the pipe", code is None and all(first),
+          "exit status %s, first lines %r" % (code, first))
+
     r = run("--port", path, "--baud", "250000", "--connect", "--screenshot", os.path.join(tmp, "custom.png"))
     check("a custom rate opens the pty", r.returncode == 0 and "Unable" not in r.stderr, r.stderr)
 

@@ -446,6 +446,38 @@ TEST(AnFlash, failingHandlerIsShownAndTheTimerGoesOn) {
   EXPECT_EQ(shown, (std::vector<std::string>{"tick failed"}));
 }
 
+// The wake-ups are counted, not timed: with no client the worker sits in a wait without a timeout,
+// so a span of several periods must pass without a single one.
+TEST(AnFlash, serviceRestsWithoutWakeUpsWhileNoClientIsListedAndResumesWithTheNext) {
+  TWatchdog watchdog("rest");
+  ASSERT_EQ(BlinkService(), nullptr);
+  TRecordingClient meter;
+  BlinkRegister(&meter, 2);
+  TAnFlashTimer &service = *BlinkService();
+  service.SetInterval(1); // many periods in a short span: a stray wake-up would show
+  service.Stop();
+  service.SetEnabled(true);
+  ASSERT_TRUE(RunLoopUntil([&] { return meter.Got.size() >= 2; }));
+  EXPECT_GT(service.WakeUps(), 4u);
+
+  BlinkUnregister(&meter);
+  EXPECT_FALSE(service.ThreadRunning());
+  ASSERT_TRUE(RunLoopUntil([&] { return service.ThreadParked(); }, Deadline, 1ms));
+  const std::uint64_t parkedAt = service.WakeUps();
+  const std::uint32_t ticksAt = service.TickCounter();
+  RunLoopUntil([] { return false; }, 50ms, 5ms); // 50 periods of 1 ms
+  EXPECT_EQ(service.WakeUps(), parkedAt);
+  EXPECT_EQ(service.TickCounter(), ticksAt);
+
+  meter.Got.clear();
+  BlinkRegister(&meter, 2);
+  EXPECT_TRUE(service.ThreadRunning());
+  ASSERT_TRUE(RunLoopUntil([&] { return meter.Got.size() >= 2; }));
+  EXPECT_GT(service.WakeUps(), parkedAt);
+  BlinkUnregister(&meter);
+  EndService();
+}
+
 TEST(AnFlash, serviceBlinksARegisteredClientOnTheGuiThreadAndEndsAtShutdown) {
   TWatchdog watchdog("service");
   ASSERT_EQ(BlinkService(), nullptr);

@@ -321,6 +321,7 @@ TEST(VMeterSize, stepsOutsideTheirBoundsChangeNothingAndCostNoPaint) {
 TEST(VMeterBlink, anOverflowingPointerAlternatesRedAndYellowEverySixteenTicks) {
   QWidget host;
   TAnVMeter &m = *DesignMeter(host, 1, 116, TallHeight);
+  host.show();
   Render(m);
   m.SetValue(150.0f);
   ASSERT_TRUE(m.Blinking());
@@ -377,6 +378,7 @@ TEST(VMeterBlink, theDecisionFollowsOverflowLimitAndTheirOptions) {
     SCOPED_TRACE(c.name);
     QWidget host;
     TAnVMeter &m = *DesignMeter(host, 1, 116, TallHeight, [&](TAnVMeter &mm) { mm.SetOptions(c.options); });
+    host.show();
     Render(m);
     m.SetValue(c.value);
     EXPECT_EQ(m.Blinking(), c.blinking);
@@ -393,6 +395,39 @@ TEST(VMeterBlink, theDecisionFollowsOverflowLimitAndTheirOptions) {
     EXPECT_EQ(recoloured, c.ticksRecolour);
   }
   EXPECT_EQ(BlinkClientCount(), 0) << "a destroyed meter leaves the service";
+}
+
+// Only a meter on screen costs the service ticks; hidden, it keeps its blink state for later.
+TEST(VMeterBlink, theServiceServesAMeterOnlyWhileItBlinksOnScreen) {
+  QWidget host;
+  TAnVMeter &m = *DesignMeter(host, 1, 116, TallHeight);
+  Render(m);
+  struct Step {
+    const char *what;
+    std::function<void()> act;
+    bool blinking;
+    bool registered;
+  };
+  const Step steps[] = {
+      {"out of range, never shown", [&] { m.SetValue(150.0f); }, true, false},
+      {"shown", [&] { host.show(); }, true, true},
+      {"parent hidden", [&] { host.hide(); }, true, false},
+      {"shown again", [&] { host.show(); }, true, true},
+      {"meter itself hidden", [&] { m.SetVisible(false); }, true, false},
+      {"back in range while hidden", [&] { m.SetValue(50.0f); }, false, false},
+      {"meter shown", [&] { m.SetVisible(true); }, false, false},
+      {"out of range on screen", [&] { m.SetValue(-5.0f); }, true, true},
+      {"back in range on screen", [&] { m.SetValue(50.0f); }, false, false},
+  };
+  for (const Step &s : steps) {
+    SCOPED_TRACE(s.what);
+    s.act();
+    EXPECT_EQ(m.Blinking(), s.blinking);
+    EXPECT_EQ(BlinkClientCount(), s.registered ? 1 : 0);
+    if (TAnFlashTimer *service = BlinkService()) {
+      EXPECT_EQ(service->Resting(), !s.registered);
+    }
+  }
 }
 
 TEST(VMeterBlink, aLimitChangeWhileOverflowingKeepsItBlinking) {

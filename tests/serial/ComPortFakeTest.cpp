@@ -584,6 +584,72 @@ TEST_F(ComPortFake, blockConsumersGetOneReadBlockAfterThePortInAttachmentOrder) 
   EXPECT_EQ(Device->Pending(), 0u);
 }
 
+// Light data is handed over at once; past LightBytes within a frame period the rest is gathered
+// for the period's end, unless another event or HeavyBytes make it go at once. A long period makes
+// "held" observable: the thread is back in its wait, with a time limit, and nothing was handed over.
+TEST_F(ComPortFake, receivedDataIsHandedOverAtOnceWhileLightAndOncePerFrameBeyond) {
+  struct TPeriod {
+    TPeriod() { TComThread::SetFramePeriod(10s); }
+    ~TPeriod() { TComThread::SetFramePeriod(TComThread::DefaultFramePeriod); }
+  } period;
+  std::vector<std::string> blocks;
+  Port.SetTriggersOnRxChar(false);
+  Port.OnRxBuf = [&](TObject *, const char *b, int32_t n) { blocks.emplace_back(b, size_t(n)); };
+  OpenAndWait();
+  Port.OnCTSChange = [&](TObject *, bool) { blocks.emplace_back("CTS"); };
+  const TComThread &thread = *Port.EventThread();
+  // Injects, then waits until the thread has taken the event and waits again.
+  const auto inject = [&](const std::function<void()> &what) {
+    const uint64_t waits = Device->WaitsBegun();
+    what();
+    EXPECT_TRUE(RunUntil([&] { return Device->WaitsBegun() > waits && Device->Waiting(); }));
+  };
+  struct TStep {
+    const char *What;
+    std::function<void()> Act;
+    uint64_t Batches;
+    bool Holding;
+  };
+  const std::string heavy(TComThread::HeavyBytes, 'h');
+  const TStep steps[] = {
+      {"light: at once", [&] { Device->InjectRx(std::string(200, 'a')); }, 1, false},
+      {"still light: at once", [&] { Device->InjectRx(std::string(200, 'b')); }, 2, false},
+      {"past the light share: held", [&] { Device->InjectRx(std::string(200, 'c')); }, 2, true},
+      {"more joins what is held", [&] { Device->InjectRx(std::string(50, 'd')); }, 2, true},
+      {"a line change takes it along", [&] { Device->SetModemStatus(MS_CTS_ON); }, 3, false},
+      {"held again", [&] { Device->InjectRx("e"); }, 3, true},
+      {"heavy: at once", [&] { Device->InjectRx(heavy); }, 4, false},
+  };
+  for (const TStep &step : steps) {
+    SCOPED_TRACE(step.What);
+    inject(step.Act);
+    ASSERT_TRUE(RunUntil([&] { return step.Holding || Device->Pending() == 0; }));
+    EXPECT_EQ(thread.Batches(), step.Batches);
+    EXPECT_EQ(Device->LastWaitTimeout() >= 0, step.Holding);
+  }
+  const std::vector<std::string> expected = {std::string(200, 'a'), std::string(200, 'b'),
+                                             std::string(200, 'c') + std::string(50, 'd'), "CTS", "e" + heavy};
+  EXPECT_EQ(blocks, expected);
+  Port.SetConnected(false); // closing reports the lines off: `blocks` must still be there
+}
+
+TEST_F(ComPortFake, whatIsHeldGoesWhenTheFramePeriodEnds) {
+  struct TPeriod {
+    TPeriod() { TComThread::SetFramePeriod(50ms); }
+    ~TPeriod() { TComThread::SetFramePeriod(TComThread::DefaultFramePeriod); }
+  } period;
+  std::string got;
+  Port.SetTriggersOnRxChar(false);
+  Port.OnRxBuf = [&](TObject *, const char *b, int32_t n) { got.append(b, size_t(n)); };
+  OpenAndWait();
+  Device->InjectRx(std::string(TComThread::LightBytes, 'a')); // a period's light share at once
+  ASSERT_TRUE(RunUntil([&] { return got.size() == TComThread::LightBytes; }));
+  Device->InjectRx("tail");
+  ASSERT_TRUE(RunUntil([&] { return got.size() == TComThread::LightBytes + 4; }));
+  EXPECT_EQ(Port.EventThread()->Batches(), 2u);
+  Port.SetConnected(false);
+}
+
 TEST_F(ComPortFake, triggersOnRxCharDecidesBetweenAnnouncingAndReading) {
   struct TCase {
     const char *Name;

@@ -1,0 +1,57 @@
+#pragma once
+// --trace's writer: one line per record received, with the meter value it set or why it was
+// dropped. Lines collect in a buffer that goes out in one write when the stream pauses, at least
+// every 100 ms and whenever it grows large: a system call per record would cost more at tens of
+// thousands of records a second than everything else the program does with them.
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class TAnVMeter;
+
+class TTraceWriter {
+public:
+  // Writes to `Fd` (standard output in the program). GUI thread, with an application object.
+  explicit TTraceWriter(int Fd);
+  // Writes what is left.
+  ~TTraceWriter();
+  TTraceWriter(const TTraceWriter &) = delete;
+  TTraceWriter &operator=(const TTraceWriter &) = delete;
+
+  // The line of one record: the meter it set (null when it was dropped).
+  void Measurement(const std::string &Record, const TAnVMeter *Meter);
+  // Appends `Text` and a line end.
+  void Line(const std::string &Text);
+  // Writes the buffer now. A reader that went away (EPIPE) ends the tracing for good; the
+  // program goes on without it.
+  void Flush();
+
+  // The reader went away: nothing is collected or written any more.
+  bool Stopped() const { return FStopped; }
+  // Writes made so far (system calls).
+  std::uint64_t Writes() const { return FWrites; }
+
+  // How long the stream must be silent to count as paused, and how long a line may wait at most.
+  static constexpr std::chrono::milliseconds PauseSpan{20};
+  static constexpr std::chrono::milliseconds MaxDelay{100};
+  // A buffer this large goes out at once.
+  static constexpr std::size_t FlushSize = 64 * 1024;
+
+private:
+  void Check();
+
+  int FFd;
+  std::string FBuffer;
+  QTimer FTimer;
+  bool FStopped = false;
+  // Lines came in since the timer last looked: the stream has not paused.
+  bool FFreshLines = false;
+  std::chrono::steady_clock::time_point FOldest;
+  std::uint64_t FWrites = 0;
+};
+
+// The line for one record without its line end: "record -> InstrN = value" or
+// "record -> dropped: reason".
+std::string TraceLine(const std::string &Record, const TAnVMeter *Meter);
