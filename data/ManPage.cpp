@@ -25,8 +25,8 @@ std::string Roff(const std::string &text) {
 }
 
 // "--port NAME" becomes the option in bold and its argument in italics.
-std::string OptionHead(const std::string &spec) {
-  std::istringstream words(spec);
+std::string OptionHead(const std::string &option) {
+  std::istringstream words(option);
   std::string word, out;
   while (words >> word) {
     const bool argument = std::isupper(static_cast<unsigned char>(word[0])) != 0;
