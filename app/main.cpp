@@ -14,6 +14,7 @@
 #include "app/FormMain.h"
 #include "app/FormStorage.h"
 #include "app/MeasurementProtocol.h"
+#include "app/Replay.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "platform/CloseSignals.h"
@@ -110,8 +111,30 @@ int main(int argc, char **argv) {
   // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept.
   InstallCloseSignals(&app, [](int) { QApplication::closeAllWindows(); });
   if (cl.Trace) form.OnMeasurement = TraceMeasurement;
+  // Before any record can arrive, so the file holds the stream from its first record.
+  if (!cl.Record.empty()) {
+    std::string error;
+    if (!form.StartRecording(cl.Record, cl.RecordRaw, &error)) {
+      std::cerr << "telmora: " << error << "\n";
+      return 1;
+    }
+  }
   std::unique_ptr<TDemo> demo;
-  if (cl.Demo) {
+  std::unique_ptr<TReplay> replay;
+  if (!cl.Replay.empty()) {
+    // The replay's device is no port of the user's: the settings are read but not written.
+    form.AppIniFileStorage1->FlushOnDestroy = false;
+    form.show();
+    replay = std::make_unique<TReplay>(form);
+    QObject::connect(replay.get(), &TReplay::StatusChanged, &form,
+                     [&form](const QString &text) { form.SetReplayStatus(text.toStdString()); });
+    std::string error;
+    if (!replay->Start(cl.Replay, cl.Speed, &error)) {
+      std::cerr << "telmora: " << error << "\n";
+      return 1;
+    }
+    std::cout << "telmora: replaying " << cl.Replay << " on " << replay->DevicePath() << std::endl;
+  } else if (cl.Demo) {
     form.show();
     demo = std::make_unique<TDemo>(form);
     std::string error;
@@ -134,7 +157,7 @@ int main(int argc, char **argv) {
   if (!cl.Screenshot.empty()) {
     form.show();
     if (cl.Connect) connect();
-    return WriteScreenshot(form, cl.Screenshot, cl.Demo ? 1500 : 0);
+    return WriteScreenshot(form, cl.Screenshot, cl.Demo || !cl.Replay.empty() ? 1500 : 0);
   }
   form.show();
   // Once the event loop runs, so that a failure's message box appears over the painted window.
