@@ -195,7 +195,7 @@ void TRecorder::Run() {
         }
         if (FRaw) {
           out += ',';
-          AppendCsvField(out, RawToCsvText(*text));
+          if (text) AppendCsvField(out, RawToCsvText(*text)); // a record taken without its text
           out += ',';
           if (kind == kDropped) {
             const std::string why = WhyDropped(*text, FFormat);

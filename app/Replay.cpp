@@ -1,5 +1,6 @@
 #include "app/Replay.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -179,7 +180,9 @@ std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSim
     }
     const std::int64_t at = record.TimeMs - firstMs;
     if (speed > 0) {
-      const auto due = start + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double, std::milli>(at / speed));
+      // Held to some centuries, so a tiny speed cannot overflow the clock.
+      const double ms = std::min(double(at) / speed, 1e13);
+      const auto due = start + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double, std::milli>(ms));
       // What is due now goes out together; then wait for this record's time.
       if (due > TClock::now()) {
         if (!flush()) return error;
