@@ -1,6 +1,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include <QFileInfo>
@@ -113,6 +114,11 @@ int main(int argc, char **argv) {
   if (cl.Trace) form.OnMeasurement = TraceMeasurement;
   // Before any record can arrive, so the file holds the stream from its first record.
   if (!cl.Record.empty()) {
+    std::error_code same;
+    if (!cl.Replay.empty() && std::filesystem::equivalent(cl.Record, cl.Replay, same)) {
+      std::cerr << "telmora: --record " << cl.Record << " would overwrite the recording being replayed\n";
+      return 2;
+    }
     std::string error;
     if (!form.StartRecording(cl.Record, cl.RecordRaw, &error)) {
       std::cerr << "telmora: " << error << "\n";
