@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 const std::vector<std::string> &PageNames() {
@@ -19,6 +20,15 @@ bool SameText(const std::string &a, const std::string &b) {
 
 // A speed is a plain decimal number of bits per second, greater than 0 and small enough for the
 // port's 32-bit custom rate; 0 for anything else.
+// A replay speed: a plain decimal number, 0 or more; -1 for anything else.
+double ParseSpeed(const std::string &text) {
+  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '.')) return -1;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return -1;
+  return value;
+}
+
 int32_t ParseBaudRate(const std::string &text) {
   if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) return 0;
   int64_t value = 0;
@@ -31,6 +41,7 @@ int32_t ParseBaudRate(const std::string &text) {
 
 TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
   TCommandLine cl;
+  bool speedGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
     auto value = [&](const std::string &name, std::string &out) {
@@ -75,6 +86,22 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
       }
     } else if (a == "--settings" || a.rfind("--settings=", 0) == 0) {
       value("--settings", cl.Settings);
+    } else if (a == "--record" || a.rfind("--record=", 0) == 0) {
+      value("--record", cl.Record);
+    } else if (a == "--record-raw") {
+      cl.RecordRaw = true;
+    } else if (a == "--replay" || a.rfind("--replay=", 0) == 0) {
+      value("--replay", cl.Replay);
+    } else if (a == "--speed" || a.rfind("--speed=", 0) == 0) {
+      std::string speed;
+      value("--speed", speed);
+      if (cl.Error.empty()) {
+        cl.Speed = ParseSpeed(speed);
+        speedGiven = true;
+        if (cl.Speed < 0)
+          cl.Error = "invalid speed '" + speed + "': give 1 for real time, 2 for twice as fast, 0.5 for half "
+                     "as fast, or 0 for as fast as possible";
+      }
     } else if (a == "--connect") {
       cl.Connect = true;
     } else if (a == "--trace") {
@@ -90,6 +117,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
     cl.Error = "--demo brings its own simulated device: it cannot be combined with --port, --baud or --connect";
   if (cl.Error.empty() && cl.Demo && !cl.Settings.empty())
     cl.Error = "--demo keeps its own layout and never touches a settings file: it cannot be combined with --settings";
+  if (cl.Error.empty() && cl.RecordRaw && cl.Record.empty()) cl.Error = "--record-raw goes with --record FILE";
+  if (cl.Error.empty() && speedGiven && cl.Replay.empty()) cl.Error = "--speed goes with --replay FILE";
+  if (cl.Error.empty() && !cl.Replay.empty() && (cl.Demo || !cl.Port.empty() || cl.BaudRate != 0 || cl.Connect))
+    cl.Error = "--replay brings its own device: it cannot be combined with --demo, --port, --baud or --connect";
   return cl;
 }
 
@@ -111,6 +142,11 @@ std::string UsageText(const std::string &program) {
          "                     and value it set or why it was dropped\n"
          "  --settings FILE    keep the settings in FILE instead of\n"
          "                     $XDG_CONFIG_HOME/Telmora/Telmora.ini (~/.config/Telmora/Telmora.ini)\n"
+         "  --record FILE      record every value the meters take into the CSV file FILE\n"
+         "  --record-raw       record the dropped records too, with the reason\n"
+         "  --replay FILE      play the recording FILE into the meters (your settings are read\n"
+         "                     but not written)\n"
+         "  --speed X          replay at X times real time; 0 plays as fast as possible\n"
          "  --demo             start connected to a built-in simulated device that sends values\n"
          "                     to all ten meters (your own settings are left alone)\n"
          "  -h, --help         show this help and exit\n"

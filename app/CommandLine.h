@@ -16,6 +16,10 @@ struct TCommandLine {
   bool Demo = false;      // run against the built-in simulated device
   bool Trace = false;     // print every record received and what it set
   std::string Settings;   // settings file to use instead of the user's, empty for that one
+  std::string Record;     // CSV file to record into from the start, empty for none
+  bool RecordRaw = false; // the recording keeps dropped records too
+  std::string Replay;     // recording to play into the meters, empty for none
+  double Speed = 1.0;     // replay speed: 1 real time, 2 twice as fast, 0 as fast as possible
   std::string Error;      // set when the arguments are not understood
 };
 

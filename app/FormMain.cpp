@@ -15,6 +15,7 @@
 
 #include "app/FormStorage.h"
 #include "app/OneInstance.h"
+#include "app/Recorder.h"
 #include "instruments/AnBase.h"
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
@@ -147,6 +148,13 @@ void TFormMain::BuildMenu() {
   Projektspeichern1 = Datei1->addAction(QStringLiteral("Projekt speichern unter"));
   name(Projektspeichern1, "Projektspeichern1");
   connect(Projektspeichern1, &QAction::triggered, this, Guarded([this] { ProjektspeichernClick(); }));
+  Aufzeichnungstarten1 = Datei1->addAction(QStringLiteral("Aufzeichnung starten…"));
+  name(Aufzeichnungstarten1, "Aufzeichnungstarten1");
+  connect(Aufzeichnungstarten1, &QAction::triggered, this, Guarded([this] { AufzeichnungstartenClick(); }));
+  Aufzeichnungbeenden1 = Datei1->addAction(QStringLiteral("Aufzeichnung beenden"));
+  name(Aufzeichnungbeenden1, "Aufzeichnungbeenden1");
+  Aufzeichnungbeenden1->setEnabled(false);
+  connect(Aufzeichnungbeenden1, &QAction::triggered, this, [this] { StopRecording(); });
   Beenden1 = Datei1->addAction(QStringLiteral("Beenden"));
   name(Beenden1, "Beenden1");
   // Closed the normal way, so the settings are saved as with the window's own close button.

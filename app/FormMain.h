@@ -3,6 +3,7 @@
 // the instrument editor, the port page, the terminal page and the view options.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ class TComTerminal;
 class TSendHistory;
 class QTabWidget;
 class QTextBrowser;
+class QTimer;
+class TRecorder;
 class TAnGradient;
 class TAnVMeter;
 class TColorBox;
@@ -139,6 +142,17 @@ public:
   // command line's --trace prints these.
   std::function<void(const std::string &record, const TAnVMeter *meter)> OnMeasurement;
 
+  // Recording (Datei menu, --record): every accepted record as a CSV line, with `raw` the dropped
+  // ones too. A running recording ends first. False with *error when the file cannot be made.
+  bool StartRecording(const std::string &file, bool raw, std::string *error);
+  // Ends the recording; its writer finishes the file on its own thread.
+  void StopRecording();
+  bool Recording() const { return FRecorder != nullptr; }
+  // The replay's progress ("Wiedergabe …"), shown in the window title until a status line shows
+  // it; "" when no replay runs.
+  void SetReplayStatus(const std::string &text);
+  const std::string &ReplayStatus() const { return FReplayStatus; }
+
   // Drag state of the Show page (one set for the whole window).
   bool Dragging = false;
   std::int32_t DragStartX = 0;
@@ -163,6 +177,8 @@ public:
   QMenu *Datei1 = nullptr;
   QAction *Projektladen1 = nullptr;
   QAction *Projektspeichern1 = nullptr;
+  QAction *Aufzeichnungstarten1 = nullptr;
+  QAction *Aufzeichnungbeenden1 = nullptr;
   QAction *Beenden1 = nullptr;
   QMenu *Show1 = nullptr;
   QAction *ConnectSchnittstelle1 = nullptr;
@@ -228,6 +244,8 @@ public:
 protected:
   // Asks for a project file (".ini"); empty when the user cancels.
   virtual std::string ChooseProjectFile(bool forSaving);
+  // Asks for the file to record into and whether dropped records go in too; false on cancel.
+  virtual bool ChooseRecordingFile(std::string &file, bool &raw);
   void showEvent(QShowEvent *event) override;
   // Saves the settings and writes the file when the window closes.
   void closeEvent(QCloseEvent *event) override;
@@ -283,6 +301,15 @@ private:
   // destroyed meter clears its entry, so the next record looks it up again).
   TAnVMeter *PacketTarget(std::int32_t number);
   QPointer<TAnVMeter> FPacketTargets[11];
+
+  // The recording the measurement handler feeds; ended ones stay until their writer is done.
+  void AufzeichnungstartenClick();
+  void RecordingTick();
+  void UpdateTitle();
+  std::unique_ptr<TRecorder> FRecorder;
+  std::vector<std::unique_ptr<TRecorder>> FClosingRecorders;
+  QTimer *FRecordingTimer = nullptr;
+  std::string FReplayStatus;
 
   bool FShownOnce = false;
   QRect FDesignGeometry;

@@ -1,6 +1,7 @@
 // The measurement handler: one framed record sets the value of one meter.
 #include "app/FormMain.h"
 #include "app/MeasurementProtocol.h"
+#include "app/Recorder.h"
 #include "instruments/AnVMeter.h"
 
 TAnVMeter *TFormMain::PacketTarget(std::int32_t number) {
@@ -19,6 +20,14 @@ void TFormMain::ComDataPacket1Packet(TObject *, const std::string &Str) {
       set = meter;
     }
   } catch (...) {
+  }
+  if (FRecorder) {
+    if (!set)
+      FRecorder->Dropped(Str);
+    else if (FRecorder->Raw())
+      FRecorder->AcceptedRaw(record->Instrument, record->Value, set->SignalSettings().ValueUnit(), Str);
+    else
+      FRecorder->Accepted(record->Instrument, record->Value, set->SignalSettings().ValueUnit());
   }
   if (OnMeasurement) OnMeasurement(Str, set);
 }

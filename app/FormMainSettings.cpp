@@ -144,9 +144,9 @@ void TFormMain::closeEvent(QCloseEvent *event) {
   if (!event->isAccepted()) return;
   FormStorage1->Save();
   // Written now rather than when the storage goes, so that a failure is still seen while the
-  // window is up.
+  // window is up; a run that keeps its hands off the file (a replay) has switched the write off.
   std::string error;
-  if (!AppIniFileStorage1->WriteFile(&error)) {
+  if (AppIniFileStorage1->FlushOnDestroy && !AppIniFileStorage1->WriteFile(&error)) {
     std::cerr << "telmora: " << error << "\n";
     AppIniFileStorage1->FlushOnDestroy = false; // said once is enough
     ShowExceptionMessage(error + "\nThe settings of this run are not kept.");

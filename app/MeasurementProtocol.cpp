@@ -50,9 +50,11 @@ std::optional<float> ParseMeasuredValue(const std::string &text, const TFormatSe
   if (pos != std::string::npos) t[pos] = fs.DecimalSeparator;
   double d = 0;
   if (!TextToFloat(t, d, fs)) return std::nullopt;
-  // A value that does not fit a 32-bit float would show as a measurement that never happened.
-  if (!std::isfinite(d) || std::fabs(d) > std::numeric_limits<float>::max()) return std::nullopt;
-  return static_cast<float>(d);
+  // A value that does not fit a 32-bit float would show as a measurement that never happened;
+  // one that rounds to the largest float (its own shortest text does) fits.
+  const float f = NarrowToFloat(d);
+  if (!std::isfinite(f)) return std::nullopt;
+  return f;
 }
 
 namespace {

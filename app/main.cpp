@@ -1,6 +1,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include <QFileInfo>
@@ -17,6 +18,7 @@
 #include "app/FormMain.h"
 #include "app/FormStorage.h"
 #include "app/OneInstance.h"
+#include "app/Replay.h"
 #include "app/Trace.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
@@ -120,8 +122,35 @@ int main(int argc, char **argv) {
   if (cl.Trace) form.OneInstance1->OnActivate = [&form](TObject *) { TraceActivation(form); };
   if (cl.Trace && instance && instance->Guard().Registered() && !form.OneInstance1->Terminating())
     std::cerr << "instance: first copy, a later start raises this window" << std::endl;
+  // Before any record can arrive, so the file holds the stream from its first record.
+  if (!cl.Record.empty()) {
+    std::error_code same;
+    if (!cl.Replay.empty() && std::filesystem::equivalent(cl.Record, cl.Replay, same)) {
+      std::cerr << "telmora: --record " << cl.Record << " would overwrite the recording being replayed\n";
+      return 2;
+    }
+    std::string error;
+    if (!form.StartRecording(cl.Record, cl.RecordRaw, &error)) {
+      std::cerr << "telmora: " << error << "\n";
+      return 1;
+    }
+  }
   std::unique_ptr<TDemo> demo;
-  if (cl.Demo) {
+  std::unique_ptr<TReplay> replay;
+  if (!cl.Replay.empty()) {
+    // The replay's device is no port of the user's: the settings are read but not written.
+    form.AppIniFileStorage1->FlushOnDestroy = false;
+    form.show();
+    replay = std::make_unique<TReplay>(form);
+    QObject::connect(replay.get(), &TReplay::StatusChanged, &form,
+                     [&form](const QString &text) { form.SetReplayStatus(text.toStdString()); });
+    std::string error;
+    if (!replay->Start(cl.Replay, cl.Speed, &error)) {
+      std::cerr << "telmora: " << error << "\n";
+      return 1;
+    }
+    std::cout << "telmora: replaying " << cl.Replay << " on " << replay->DevicePath() << std::endl;
+  } else if (cl.Demo) {
     form.show();
     demo = std::make_unique<TDemo>(form);
     std::string error;
@@ -146,7 +175,7 @@ int main(int argc, char **argv) {
     if (cl.Connect) connect();
     // Scripts tell a port that would not open by the status; the picture is written either way.
     const bool notConnected = cl.Connect && !form.ComPort1->Connected();
-    const int written = WriteScreenshot(form, cl.Screenshot, cl.Demo ? 1500 : 0);
+    const int written = WriteScreenshot(form, cl.Screenshot, cl.Demo || !cl.Replay.empty() ? 1500 : 0);
     return notConnected ? 1 : written;
   }
   form.show();

@@ -5,7 +5,11 @@
 //   bench_serial paced [rate] [secs]   CPU of this process under a paced load, and idle CPU
 //   bench_serial idle [secs]           CPU with the port open and no data
 //   bench_serial latency [count]       byte written -> meter value set, p50 and p99
+//   bench_serial replay FILE [speed]   a recording replayed: each record's arrival against its
+//                                      recorded time, p50, p99 and max of the difference
+//                                      (BENCH_LATE=1 lists the records more than 2 ms off)
 // With BENCH_HIDDEN=1 the meters stay hidden, which separates the cost of drawing from the rest.
+// With BENCH_RECORD=FILE every record is also recorded into FILE (BENCH_RECORD_RAW=1: raw).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +33,7 @@
 #include <QTimer>
 
 #include "app/FormMain.h"
+#include "app/Replay.h"
 #include "instruments/AnVMeter.h"
 #include "platform/PseudoTerminal.h"
 #include "serial/ComDataPacket.h"
@@ -187,6 +193,13 @@ struct TRig {
       form.ComDataPacket1Packet(s, r);
     };
     port.SetConnected(true);
+    if (const char *file = getenv("BENCH_RECORD")) {
+      std::string error;
+      if (!form.StartRecording(file, getenv("BENCH_RECORD_RAW") != nullptr, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        std::exit(1);
+      }
+    }
   }
 
   std::uint64_t Redraws() {
@@ -364,6 +377,77 @@ int Latency(std::int64_t count) {
   return 0;
 }
 
+// Lines in the recording, once the rig (and with it the recording) is gone.
+void ReportRecording() {
+  const char *file = getenv("BENCH_RECORD");
+  if (!file) return;
+  std::int64_t lines = 0;
+  if (FILE *f = std::fopen(file, "rb")) {
+    char buf[65536];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) lines += std::count(buf, buf + n, '\n');
+    std::fclose(f);
+  }
+  std::printf("recording: %lld lines after the header in %s\n", (long long)lines - 1, file);
+}
+
+int Replay(const char *file, double speed) {
+  std::vector<std::int64_t> recorded;
+  {
+    TRecordingReader reader;
+    std::string error;
+    if (!reader.Open(file, &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+    for (TReplayRecord r; reader.Next(r);) recorded.push_back(r.TimeMs);
+  }
+  TFormMain form;
+  form.show();
+  std::vector<std::int64_t> arrived;
+  arrived.reserve(recorded.size());
+  form.OnMeasurement = [&](const std::string &, const TAnVMeter *) { arrived.push_back(NowNs()); };
+  {
+    // The window's first paints are done before the first record, as in the other figures.
+    QTimer settle;
+    settle.start(500);
+    const std::int64_t until = NowNs() + 500000000;
+    while (NowNs() < until) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  TReplay replay(form);
+  std::string error;
+  if (!replay.Start(file, speed, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  const std::int64_t end = NowNs() + std::int64_t((recorded.back() - recorded.front()) / (speed > 0 ? speed : 1e9) * 1e6) + 30000000000;
+  QTimer tick;
+  tick.start(100);
+  while (arrived.size() < recorded.size() && NowNs() < end) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  if (arrived.size() != recorded.size()) {
+    std::fprintf(stderr, "%zu of %zu records arrived\n", arrived.size(), recorded.size());
+    return 1;
+  }
+  // Each record's arrival against its recorded time, both from the first; the median of that is
+  // the line's constant delay (the first record's start-up among it), the rest is the error.
+  std::vector<double> off;
+  for (size_t i = 0; i < recorded.size(); ++i)
+    off.push_back((arrived[i] - arrived[0]) / 1e6 - (recorded[i] - recorded[0]) / (speed > 0 ? speed : 1e300));
+  std::vector<double> sorted = off;
+  std::sort(sorted.begin(), sorted.end());
+  const double median = sorted[sorted.size() / 2];
+  for (double &o : off) o = std::abs(o - median);
+  if (getenv("BENCH_LATE"))
+    for (size_t i = 0; i < off.size(); ++i)
+      if (off[i] > 2.0) std::printf("  late: record %zu at %.3f s by %.3f ms\n", i, (recorded[i] - recorded[0]) / 1e3, off[i]);
+  std::sort(off.begin(), off.end());
+  std::printf("constant delay of the first record against the others: %.3f ms\n", median);
+  const auto late = std::count_if(off.begin(), off.end(), [](double o) { return o > 2.0; });
+  std::printf("replay of %zu records at speed %g: |arrival - recorded time| p50 %.3f ms, p99 %.3f ms, max %.3f ms, "
+              "%lld beyond 2 ms\n",
+              off.size(), speed, off[off.size() / 2], off[off.size() * 99 / 100], off.back(), (long long)late);
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -371,7 +455,12 @@ int main(int argc, char **argv) {
   signal(SIGPIPE, SIG_IGN);
   QApplication app(argc, argv);
   const std::string mode = argc > 1 ? argv[1] : "ingest";
-  if (mode == "ingest") return Ingest(argc > 2 ? std::atoll(argv[2]) : 2000000);
+  if (mode == "ingest") {
+    const int rc = Ingest(argc > 2 ? std::atoll(argv[2]) : 2000000);
+    ReportRecording();
+    return rc;
+  }
+  if (mode == "replay" && argc > 2) return Replay(argv[2], argc > 3 ? std::atof(argv[3]) : 1);
   if (mode == "paced") return Paced(argc > 2 ? std::atof(argv[2]) : 37500, argc > 3 ? std::atof(argv[3]) : 10);
   if (mode == "idle") return Idle(argc > 2 ? std::atof(argv[2]) : 5);
   if (mode == "latency") return Latency(argc > 2 ? std::atoll(argv[2]) : 5000);

@@ -89,3 +89,39 @@ TEST(CommandLine, UsageNamesEveryOption) {
                              "--version", "/dev/pts/3"})
     EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
+
+TEST(CommandLine, RecordingAndReplay) {
+  const std::string badSpeed = "': give 1 for real time, 2 for twice as fast, 0.5 for half as fast, or 0 for as fast as possible";
+  struct Case {
+    std::vector<std::string> args;
+    std::string record = "", replay = "";
+    bool raw = false;
+    double speed = 1;
+    std::string error = "";
+  };
+  const std::vector<Case> cases = {
+      {.args = {"--record", "a.csv", "--demo"}, .record = "a.csv"},
+      {.args = {"--record=a.csv", "--record-raw", "--port", "ttyUSB0"}, .record = "a.csv", .raw = true},
+      {.args = {"--record-raw"}, .raw = true, .error = "--record-raw goes with --record FILE"},
+      {.args = {"--replay", "a.csv"}, .replay = "a.csv"},
+      {.args = {"--replay", "a.csv", "--speed", "0"}, .replay = "a.csv", .speed = 0},
+      {.args = {"--replay", "a.csv", "--speed=2.5", "--record", "b.csv"}, .record = "b.csv", .replay = "a.csv", .speed = 2.5},
+      {.args = {"--replay", "a.csv", "--speed", ".5"}, .replay = "a.csv", .speed = 0.5},
+      {.args = {"--speed", "2"}, .speed = 2, .error = "--speed goes with --replay FILE"},
+      {.args = {"--replay", "a.csv", "--speed", "-1"}, .replay = "a.csv", .speed = -1, .error = "invalid speed '-1" + badSpeed},
+      {.args = {"--replay", "a.csv", "--speed", "inf"}, .replay = "a.csv", .speed = -1, .error = "invalid speed 'inf" + badSpeed},
+      {.args = {"--replay", "a.csv", "--speed", "2x"}, .replay = "a.csv", .speed = -1, .error = "invalid speed '2x" + badSpeed},
+      {.args = {"--replay", "a.csv", "--connect"}, .replay = "a.csv",
+       .error = "--replay brings its own device: it cannot be combined with --demo, --port, --baud or --connect"},
+      {.args = {"--replay"}, .error = "option '--replay' needs a value"},
+  };
+  for (const auto &c : cases) {
+    const TCommandLine cl = ParseCommandLine(c.args);
+    const std::string what = ::testing::PrintToString(c.args);
+    EXPECT_EQ(cl.Error, c.error) << what;
+    EXPECT_EQ(cl.Record, c.record) << what;
+    EXPECT_EQ(cl.RecordRaw, c.raw) << what;
+    EXPECT_EQ(cl.Replay, c.replay) << what;
+    EXPECT_EQ(cl.Speed, c.speed) << what;
+  }
+}
