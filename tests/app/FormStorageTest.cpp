@@ -277,6 +277,13 @@ TEST_F(FormStorageTest, aReadOnlyFileKeepsItsContentAndNothingIsShown) {
   EXPECT_TRUE(Shown.empty());
 }
 
+TEST_F(FormStorageTest, aRunThatKeepsItsHandsOffTheFileWritesNothingWhenItCloses) {
+  auto form = Start();
+  form->AppIniFileStorage1->FlushOnDestroy = false; // as a replay or a screenshot does
+  Close(form);
+  EXPECT_FALSE(StatFile(File).Exists);
+}
+
 TEST_F(FormStorageTest, aFileThatCannotBeWrittenIsReportedWithItsPath) {
   File = "/proc/telmora-no-such-folder/Telmora.ini";
   auto form = Start();
