@@ -1,6 +1,6 @@
 #include "serial/ComDataPacket.h"
 
-#include "platform/FakeSerialDevice.h"
+#include "tty/FakeSerialDevice.h"
 #include "serial/ComPort.h"
 
 #include <QCoreApplication>

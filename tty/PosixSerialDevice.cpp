@@ -1,5 +1,5 @@
-#include "platform/PosixSerialDevice.h"
-#include "platform/PortDiagnosis.h"
+#include "tty/PosixSerialDevice.h"
+#include "tty/PortDiagnosis.h"
 
 #include <algorithm>
 #include <cerrno>
