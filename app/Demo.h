@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/PseudoTerminal.h"
+#include "tty/PseudoTerminal.h"
 
 class TFormMain;
 class TSimulator;

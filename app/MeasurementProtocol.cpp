@@ -50,8 +50,10 @@ std::optional<float> ParseMeasuredValue(const std::string &text, const TFormatSe
   if (pos != std::string::npos) t[pos] = fs.DecimalSeparator;
   double d = 0;
   if (!TextToFloat(t, d, fs)) return std::nullopt;
-  // A value that does not fit a 32-bit float would show as a measurement that never happened;
-  // one that rounds to the largest float (its own shortest text does) fits.
+  // A value that does not round to a finite 32-bit float would show as a measurement that never
+  // happened; the printed form of the largest float ("3.4028235e38") lies just above it and rounds
+  // down to it, so it is kept.
+  if (!std::isfinite(d)) return std::nullopt;
   const float f = NarrowToFloat(d);
   if (!std::isfinite(f)) return std::nullopt;
   return f;

@@ -35,7 +35,7 @@
 #include "app/FormMain.h"
 #include "app/Replay.h"
 #include "instruments/AnVMeter.h"
-#include "platform/PseudoTerminal.h"
+#include "tty/PseudoTerminal.h"
 #include "serial/ComDataPacket.h"
 #include "serial/ComPort.h"
 #include "serial/ComThread.h"

@@ -4,7 +4,7 @@
 #include "platform/Application.h"
 #include "platform/Canvas.h"
 #include "platform/GuiThread.h"
-#include "platform/SerialPortList.h"
+#include "tty/SerialPortList.h"
 
 #include <QEvent>
 #include <QPainter>

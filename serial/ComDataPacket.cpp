@@ -12,6 +12,9 @@ char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - '
 
 TComDataPacket::TComDataPacket(QObject *owner) : QObject(owner), FLink(std::make_unique<TComLink>()) {
   FLink->OnRxBuf = [this](TObject *Sender, const char *Buffer, std::int32_t Count) { RxBuf(Sender, Buffer, Count); };
+  // A record cut off when the line went away would swallow the first record of the next
+  // session: the framer starts empty whenever the port opens or closes (a hangup closes it too).
+  FLink->OnConnChange = [this](TObject *, bool) { EmptyBuffer(); };
 }
 
 TComDataPacket::~TComDataPacket() {

@@ -1,7 +1,7 @@
 #include "serial/ComOpenHint.h"
 
-#include "platform/PosixSerialDevice.h"
-#include "platform/SerialPortList.h"
+#include "tty/PosixSerialDevice.h"
+#include "tty/SerialPortList.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 // The second line of "Unable to open com port (Error: n)": what went wrong with this port, in
 // words, and what the user can do about it.
-#include "platform/PortDiagnosis.h"
+#include "tty/PortDiagnosis.h"
 
 #include <functional>
 #include <string>

@@ -4,7 +4,7 @@
 
 #include "platform/Application.h"
 #include "platform/GuiThread.h"
-#include "platform/PosixSerialDevice.h"
+#include "tty/PosixSerialDevice.h"
 #include "serial/ComOpenHint.h"
 #include "serial/ComThread.h"
 

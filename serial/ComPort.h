@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "platform/Events.h"
-#include "platform/SerialDevice.h"
-#include "platform/WinComm.h"
+#include "tty/SerialDevice.h"
+#include "tty/WinComm.h"
 #include "serial/ComLink.h"
 
 class TIniFile;

@@ -14,7 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/PseudoTerminal.h"
+#include "tty/PseudoTerminal.h"
 #include "platform/Version.h"
 #include "tools/SimCommandLine.h"
 #include "tools/SimRunner.h"

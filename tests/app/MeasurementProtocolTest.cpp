@@ -52,7 +52,10 @@ const std::vector<Case> kCases = {
     {"#3M0x1p3<", 0, 0},
     {"#3M1e39<", 0, 0},
     {"#3M-4e38<", 0, 0},
-    {"#3M3.4028235e38<", 3, 3.4028235e38f}, // the largest float as its shortest text
+    // The printed form of the largest float rounds to it; half an ulp beyond does not.
+    {"#3M3.4028235e38<", 3, 3.40282347e38f},
+    {"#3M-3.40282356e38<", 3, -3.40282347e38f},
+    {"#3M3.4028236e38<", 0, 0},
     {"#3M-3.40282357e38<", 0, 0},
     {"#3M1e400<", 0, 0},
     {"#3M.<", 0, 0},

@@ -4,9 +4,9 @@
 #include "serial/ComControls.h"
 
 #include "platform/Application.h"
-#include "platform/FakeSerialDevice.h"
+#include "tty/FakeSerialDevice.h"
 #include "platform/GuiThread.h"
-#include "platform/PseudoTerminal.h"
+#include "tty/PseudoTerminal.h"
 #include "support/TestSupport.h"
 
 #include <QImage>

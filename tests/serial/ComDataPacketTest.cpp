@@ -1,7 +1,8 @@
 #include "serial/ComDataPacket.h"
 
-#include "platform/FakeSerialDevice.h"
+#include "tty/FakeSerialDevice.h"
 #include "serial/ComPort.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -297,7 +298,8 @@ TEST(ComDataPacket, defaultsAndResetOfEmptyBuffer) {
   EXPECT_EQ(p.StopString(), "");
   EXPECT_EQ(p.ComPort(), nullptr);
   EXPECT_TRUE(p.Link()->OnRxBuf);
-  EXPECT_FALSE(p.Link()->OnConnChange);
+  // The framer listens for the port opening and closing, to start empty then.
+  EXPECT_TRUE(p.Link()->OnConnChange);
 
   // An empty start string marks the empty buffer as a packet's start; emptying an empty buffer
   // raises nothing and leaves that mark.
@@ -519,6 +521,35 @@ TEST(ComDataPacket, recordsReceivedByThePortReachThePacketHandler) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   port.SetConnected(false);
   EXPECT_EQ(f.Events, (std::vector<Ev>{D("xx"), P("#8M25.5<"), P("#2M1.34564<")}));
+}
+
+// A record cut off by a dead line must not swallow the first record after the port opens again;
+// the remnant is reported as discarded, not dropped unseen.
+TEST(ComDataPacket, remnantOfADeadLineIsDiscardedBeforeTheNextOpen) {
+  {
+    auto device = std::make_shared<TFakeSerialDevice>();
+    TComPort port;
+    port.SetDeviceFactory([device] { return device; });
+    port.SetTriggersOnRxChar(false);
+    Framer f;
+    f.P.SetComPort(&port);
+    port.SetConnected(true);
+    ASSERT_TRUE(port.Connected());
+    device->InjectRx("#3M12");
+    ASSERT_TRUE(testsupport::RunLoopUntil([&] { return f.Held() == "#3M12"; }));
+    port.SetConnected(false);
+    EXPECT_EQ(f.Held(), "");
+    EXPECT_FALSE(f.P.InPacket());
+
+    auto fresh = std::make_shared<TFakeSerialDevice>();
+    port.SetDeviceFactory([fresh] { return fresh; });
+    port.SetConnected(true);
+    ASSERT_TRUE(port.Connected());
+    fresh->InjectRx("#1M1000<");
+    EXPECT_TRUE(testsupport::RunLoopUntil([&] { return f.Events.size() >= 2; }));
+    port.SetConnected(false);
+    EXPECT_EQ(f.Events, (std::vector<Ev>{D("#3M12"), P("#1M1000<")}));
+  }
 }
 
 } // namespace

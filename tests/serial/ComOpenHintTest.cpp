@@ -3,7 +3,7 @@
 #include "serial/ComOpenHint.h"
 #include "serial/ComPort.h"
 
-#include "platform/PseudoTerminal.h"
+#include "tty/PseudoTerminal.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

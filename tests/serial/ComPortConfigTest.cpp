@@ -3,7 +3,7 @@
 #include "serial/ComPort.h"
 
 #include "platform/Application.h"
-#include "platform/FakeSerialDevice.h"
+#include "tty/FakeSerialDevice.h"
 #include "platform/IniFile.h"
 #include "platform/KeyValueStore.h"
 

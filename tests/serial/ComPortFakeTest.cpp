@@ -5,7 +5,7 @@
 #include "serial/ComThread.h"
 
 #include "platform/Application.h"
-#include "platform/FakeSerialDevice.h"
+#include "tty/FakeSerialDevice.h"
 #include "platform/GuiThread.h"
 #include "support/TestSupport.h"
 

@@ -5,8 +5,8 @@
 #include "serial/ComThread.h"
 
 #include "platform/Application.h"
-#include "platform/PosixSerialDevice.h"
-#include "platform/PseudoTerminal.h"
+#include "tty/PosixSerialDevice.h"
+#include "tty/PseudoTerminal.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -3,8 +3,8 @@
 // view (caret, scroll ranges, painting and damage, fonts, size); the keyboard; a pseudo-terminal.
 #include "serial/ComTerminal.h"
 
-#include "platform/FakeSerialDevice.h"
-#include "platform/PseudoTerminal.h"
+#include "tty/FakeSerialDevice.h"
+#include "tty/PseudoTerminal.h"
 #include "serial/ComPort.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <future>
 
-#include "platform/SerialDevice.h"
+#include "tty/SerialDevice.h"
 
 namespace testsupport {
 

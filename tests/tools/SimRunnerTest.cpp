@@ -9,7 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "platform/PseudoTerminal.h"
+#include "tty/PseudoTerminal.h"
 #include "support/TestSupport.h"
 #include "tools/SimRecords.h"
 #include "tools/SimRunner.h"

@@ -3,7 +3,7 @@
 // `type` attribute: 0 (PORT_UNKNOWN) marks a UART slot that probing found empty, such as the
 // ttyS0…ttyS31 the 8250 driver registers on every PC. Its driver alone decides nothing: a real
 // legacy UART hangs off the same serial8250 platform device as the empty slots.
-#include "platform/SerialPortList.h"
+#include "tty/SerialPortList.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "platform/FakeSerialDevice.h"
+#include "tty/FakeSerialDevice.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 // The port list read from a fake sysfs tree: which ttys count as serial ports, their /dev names,
 // the order, and the list left alone when the tty class cannot be read.
-#include "platform/SerialPortList.h"
+#include "tty/SerialPortList.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The scripting surface of the fake serial device that the port engine's tests drive.
-#include "platform/FakeSerialDevice.h"
+#include "tty/FakeSerialDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/PseudoTerminal.h"
+#include "tty/PseudoTerminal.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 // The POSIX serial device on real pseudo-terminals: the test holds the master end.
-#include "platform/PosixSerialDevice.h"
-#include "platform/PseudoTerminal.h"
+#include "tty/PosixSerialDevice.h"
+#include "tty/PseudoTerminal.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 // Threads: one thread may wait in WaitCommEvent while others read, write, query and purge; reads
 // are served one at a time, and so are writes. Close may be called from any thread: it wakes every
 // blocked call, waits until all have left and only then releases the device.
-#include "platform/WinComm.h"
+#include "tty/WinComm.h"
 
 #include <cstdint>
 #include <string>

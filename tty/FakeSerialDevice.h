@@ -7,7 +7,7 @@
 // not recorded, events are kept until a wait takes them, a wait sleeps (on a condition variable)
 // until an event, CancelWait, Close or a mask change, and after a hangup every wait returns the
 // hangup error at once. Reads ignore the timeouts: they return at once with what is queued.
-#include "platform/SerialDevice.h"
+#include "tty/SerialDevice.h"
 
 #include <cerrno>
 #include <chrono>

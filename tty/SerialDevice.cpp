@@ -1,4 +1,4 @@
-#include "platform/SerialDevice.h"
+#include "tty/SerialDevice.h"
 
 #include <cerrno>
 

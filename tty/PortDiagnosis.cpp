@@ -1,4 +1,4 @@
-#include "platform/PortDiagnosis.h"
+#include "tty/PortDiagnosis.h"
 
 #include <algorithm>
 #include <cstdlib>

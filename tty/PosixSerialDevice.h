@@ -10,7 +10,7 @@
 //
 // What termios cannot express is approximated: DSR output flow and DSR sensitivity are ignored,
 // DTR handshake keeps DTR on, RTS toggle keeps RTS on; 1.5 stop bits become 2.
-#include "platform/SerialDevice.h"
+#include "tty/SerialDevice.h"
 
 #include <atomic>
 #include <condition_variable>
