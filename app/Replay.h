@@ -15,7 +15,7 @@
 #include <QObject>
 #include <QString>
 
-#include "platform/PseudoTerminal.h"
+#include "tty/PseudoTerminal.h"
 
 class QTimer;
 class TFormMain;

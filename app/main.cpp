@@ -90,10 +90,10 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  // Registered before any window exists; the demo and screenshots neither turn others away nor
+  // Registered before any window exists; the demo, replays and screenshots neither turn others away nor
   // are turned away.
   std::optional<TInstanceApplication> instance;
-  if (!cl.Demo && cl.Screenshot.empty()) instance.emplace(TInstanceApplication::ProcessKey(argv[0]));
+  if (!cl.Demo && cl.Replay.empty() && cl.Screenshot.empty()) instance.emplace(TInstanceApplication::ProcessKey(argv[0]));
 
   TApplication app(argc, argv);
   QCoreApplication::setApplicationName("Telmora");

@@ -15,7 +15,7 @@
 #include "app/Replay.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
-#include "platform/PseudoTerminal.h"
+#include "tty/PseudoTerminal.h"
 #include "serial/ComPort.h"
 #include "support/TestSupport.h"
 #include "tools/SimRunner.h"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The program's command line as a user meets it: help, version, bad options, a screenshot.
 set -u
-bin="$1"
+source "$(dirname "$0")/support/own-name.sh" "$1"
 fail=0
 check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
 

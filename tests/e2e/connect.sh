@@ -2,9 +2,9 @@
 # Connecting from the command line: a pseudo-terminal stands in for the microcontroller and keeps
 # sending records while the program opens it with --port … --connect.
 set -u
-bin="$1"
+source "$(dirname "$0")/support/own-name.sh" "$1"
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+trap 'rm -rf "$tmp" "$own_dir"' EXIT
 
 timeout 60 python3 - "$bin" "$tmp" <<'EOF'
 import os, pty, re, subprocess, sys, threading, time, tty

@@ -2,9 +2,9 @@
 # Recording and replay through the program: the demo recorded, the file replayed as fast as
 # possible while a second recording runs, and both files holding the same values in order.
 set -u
-bin="$1"
+source "$(dirname "$0")/support/own-name.sh" "$1"
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+trap 'rm -rf "$tmp" "$own_dir"' EXIT
 fail=0
 timeout 60 "$bin" --demo --record "$tmp/a.csv" --screenshot "$tmp/a.png" >/dev/null 2>"$tmp/err"; rc=$?
 if [ $rc -ne 0 ]; then echo "FAIL: --demo --record exited $rc: $(cat "$tmp/err")"; fail=1; fi

@@ -2,9 +2,9 @@
 # The settings file through the real program: a run ended by SIGTERM keeps its port, a restored
 # layout is written back, and of two runs on one file the one that ends last decides.
 set -u
-bin="$1"
+source "$(dirname "$0")/support/own-name.sh" "$1"
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+trap 'rm -rf "$tmp" "$own_dir"' EXIT
 
 timeout 100 python3 - "$bin" "$tmp" <<'EOF'
 import os, pty, re, shutil, signal, subprocess, sys, threading, time, tty
