@@ -24,7 +24,8 @@ int main(int argc, char **argv) {
   form.show();
   form.ShowPageByName("Show");
 
-  // Two rows of five, as a user would arrange them after enlarging them in the editor.
+  // Two rows of five, as a first start lays them out.
+  form.ApplyFirstStartLayout();
   constexpr float Values[10] = {4.0f, 13.5f, 27.0f, 38.0f, 50.0f, 61.5f, 72.0f, 86.0f, 97.0f, 130.0f};
   for (int n = 1; n <= 10; ++n) {
     auto *m = form.FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(n));
@@ -33,7 +34,6 @@ int main(int argc, char **argv) {
       return 1;
     }
     const int i = n - 1;
-    m->SetBounds(13 + (i % 5) * 132, 8 + (i / 5) * 318, 116, 306);
     m->SetVisible(true);
     m->SetValue(Values[i]);
   }
