@@ -950,17 +950,22 @@ TEST_F(ComPortFake, changingThePortFromInsideABatchReopens) {
   TComLink *link = Keep(LoggingLink(Log, "L", true));
   Port.AttachLink(link);
   OpenAndWait();
+  // Like the real factory, every open gets a device of its own: the abandoned thread may still
+  // enter one more wait on the old one.
+  auto other = std::make_shared<TFakeSerialDevice>();
+  Port.SetDeviceFactory([other] { return other; });
   link->OnRxBuf = [&](TObject *, const char *, int32_t) { Port.SetPort("ttyOther"); };
   Device->InjectRx("switch");
-  ASSERT_TRUE(RunUntil([&] { return Device->OpenedName() == "ttyOther"; }));
+  ASSERT_TRUE(RunUntil([&] { return other->OpenedName() == "ttyOther"; }));
   EXPECT_TRUE(Port.Connected());
+  EXPECT_FALSE(Device->IsOpen());
   link->OnRxBuf = [&](TObject *, const char *b, int32_t n) { Log.Add("got " + std::string(b, size_t(n))); };
-  // The waiting flag may still be the old thread's for a moment, and an event that lands before
-  // the new thread sets its mask is cleared with it: data sent again must come through.
+  // An event that lands before the new thread sets its mask is cleared with it: data sent again
+  // must come through.
   bool through = false;
   for (int i = 0; i < 20 && !through; ++i) {
-    ASSERT_TRUE(Device->WaitUntilWaiting(2s));
-    Device->InjectRx("there");
+    ASSERT_TRUE(other->WaitUntilWaiting(2s));
+    other->InjectRx("there");
     through = RunUntil([&] {
       const auto items = Log.Items();
       return std::any_of(items.begin(), items.end(), [](const std::string &l) { return l.rfind("got there", 0) == 0; });
