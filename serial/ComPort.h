@@ -322,6 +322,8 @@ using TComErrorEvent = std::function<void(TObject *Sender, TComErrors Errors)>;
 using TComExceptionEvent = std::function<void(TObject *Sender, TComExceptions TComException,
                                               const std::string &ComportMessage, int64_t WinError,
                                               const std::string &WinMessage)>;
+// Report: cleared by the handler, the failure is not reported.
+using TComHangupEvent = std::function<void(TObject *Sender, int Error, bool &Report)>;
 
 // Creates the device object an open uses.
 using TSerialDeviceFactory = std::function<std::shared_ptr<TSerialDevice>()>;
@@ -435,6 +437,9 @@ public:
   TNotifyEvent OnBeforeClose;
   TNotifyEvent OnAfterClose;
   TComExceptionEvent OnException;
+  // The line went away under the open port (hangup, EIO, device removed): raised once the port
+  // has closed itself, before the failure is reported.
+  TComHangupEvent OnHangup;
   TRxCharEvent OnRxChar;
   TRxBufEvent OnRxBuf;
   TNotifyEvent OnTxEmpty;

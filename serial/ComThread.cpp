@@ -319,5 +319,9 @@ void TCustomComPort::ThreadEnded(uint64_t session, int error) {
     return; // closed (or closed and opened again) meanwhile
   // Closed first, so that everything linked shows the port closed while the message is read.
   RunGuarded([this] { ClosePort(); });
-  RunGuarded([&] { ReportPortError(CE_ReadFailed + 1, error); });
+  bool report = true;
+  if (OnHangup)
+    RunGuarded([&] { OnHangup(this, error, report); });
+  if (report)
+    RunGuarded([&] { ReportPortError(CE_ReadFailed + 1, error); });
 }
