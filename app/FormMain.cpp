@@ -19,6 +19,7 @@
 #include "instruments/AnBase.h"
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
+#include "serial/ComReconnect.h"
 
 int ComponentTag(const QObject *component) {
   if (!component) return 0;
@@ -76,6 +77,7 @@ TFormMain::TFormMain(QWidget *parent, const std::string &settingsFile) : QMainWi
   BuildInstrumentePage();
   BuildSchnittstellePage();
   BuildTerminalPage();
+  BuildReconnect();
   BuildOptionenPage();
   BuildMenu();
 
@@ -320,4 +322,7 @@ void TFormMain::FormShow(TObject * /*Sender*/) {
 // Neither command catches: a port that will not open raises, and the signal wrapper shows it.
 void TFormMain::ConnectSchnittstelle1Click() { ComPort1->SetConnected(true); }
 
-void TFormMain::DisconnectSchnittstelle1Click() { ComPort1->SetConnected(false); }
+void TFormMain::DisconnectSchnittstelle1Click() {
+  ComReconnect1->Stop();
+  ComPort1->SetConnected(false);
+}

@@ -37,6 +37,7 @@ class TColorBox;
 class TComComboBox;
 class TComDataPacket;
 class TComLed;
+class TComReconnect;
 class TAnNumEdit;
 class TAppIniFileStorage;
 class TFormStorage;
@@ -153,6 +154,11 @@ public:
   void SetReplayStatus(const std::string &text);
   const std::string &ReplayStatus() const { return FReplayStatus; }
 
+  // True while ComPort1 lost its device and waits for it to come back (ComReconnect1).
+  bool WaitingForDevice() const;
+  // Told when that wait starts (true) and ends (false), after the lamps show it.
+  std::function<void(bool Waiting)> OnWaitingForDevice;
+
   // Drag state of the Show page (one set for the whole window).
   bool Dragging = false;
   std::int32_t DragStartX = 0;
@@ -170,6 +176,7 @@ public:
   // Components, named as their objectName.
   TComPort *ComPort1 = nullptr;
   TComDataPacket *ComDataPacket1 = nullptr;
+  TComReconnect *ComReconnect1 = nullptr;
   TAppIniFileStorage *AppIniFileStorage1 = nullptr;
   TFormStorage *FormStorage1 = nullptr;
   TOneInstance *OneInstance1 = nullptr;
@@ -222,6 +229,7 @@ public:
   QPushButton *ButtonSetStandardView = nullptr;
   TColorBox *ColorBoxShowFarbeNach = nullptr;
   TColorBox *ColorBoxShowFarbeVon = nullptr;
+  QCheckBox *CheckBoxAutomatischNeuVerbinden = nullptr;
 
   QPushButton *ButtonInstrAktivieren = nullptr;
   QTabWidget *PageControl2 = nullptr;
@@ -265,6 +273,11 @@ private:
   void BuildSchnittstellePage();
   void BuildTerminalPage();
   void BuildOptionenPage();
+  void BuildReconnect();
+  QWidget *BuildReconnectOption(QWidget *parent);
+  void ShowWaitingForDevice(bool waiting);
+  void RestoreReconnectSetting(TFormStorage &storage);
+  void SaveReconnectSetting(TFormStorage &storage);
   QWidget *AddPage(const char *name, const char *caption);
   // Fills the page with a scroll area and returns the widget inside it, for the page's layout.
   QWidget *ScrollablePage(QWidget *page);

@@ -6,6 +6,7 @@
 
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
+#include "serial/ComReconnect.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -124,6 +125,7 @@ void TFormMain::UsePort(const std::string &name, int32_t bitsPerSecond) {
   if (bitsPerSecond > 0) SetPortSpeed(*ComPort1, bitsPerSecond);
   ComComboBox1->Select().SelectPortValue();
   ComComboBox2->Select().SelectPortValue();
+  ComReconnect1->PortChosen();
 }
 
 void TFormMain::BuildSerialComponents() {
@@ -266,6 +268,7 @@ void TFormMain::ButtonTerminalConnectClick(TObject * /*Sender*/) {
 
 void TFormMain::ButtonTerminalDisconnectClick(TObject * /*Sender*/) {
   ButtonSendString->setEnabled(false);
+  ComReconnect1->Stop();
   ComTerminal1->SetConnected(false);
 }
 

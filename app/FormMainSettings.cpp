@@ -85,6 +85,7 @@ void TFormMain::AfterStoredPropsRestored(TFormStorage &storage) {
       }
     }
   }
+  RestoreReconnectSetting(storage);
   UsePort({}, 0);
   UpdateNoMeterHint();
 }
@@ -93,6 +94,7 @@ void TFormMain::AfterStoredPropsSaved(TFormStorage &storage) {
   if (ComPort1->BaudRate() == brCustom)
     storage.Storage()->WriteValue(storage.PropsSection(), "ComPort1_CustomBaudRate",
                                   EncodeInteger(ComPort1->CustomBaudRate()));
+  SaveReconnectSetting(storage);
 }
 
 void TFormMain::ApplyFirstStartLayout() {

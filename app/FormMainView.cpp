@@ -170,6 +170,7 @@ void TFormMain::BuildOptionenPage() {
   grid->addWidget(labelBis, 1, 0);
   grid->addWidget(ColorBoxShowFarbeVon, 1, 1);
   page->addWidget(group, 0, Qt::AlignLeft);
+  page->addWidget(BuildReconnectOption(TabSheetOptionen), 0, Qt::AlignLeft);
   page->addStretch(1);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// A /dev and /sys of our own in a temporary folder, with USB serial adapters as the kernel and
-// udev lay them out: class/tty/<name>/device leads to the adapter's interface, whose parent
-// folder (the USB device) holds idVendor, idProduct and serial; udev adds the by-id link.
+// A /dev and /sys of our own in a temporary folder, laid out as the kernel and udev do for a USB
+// serial adapter: class/tty/<tty>/device leads to the interface, whose parent (the USB device)
+// holds idVendor, idProduct and serial; udev's by-id link leads to the node.
 #include <QTemporaryDir>
 
 #include <filesystem>
@@ -13,57 +13,39 @@
 namespace testsupport {
 
 struct TFakeAdapter {
-  std::string Vendor, Product, Serial; // Serial empty: the adapter has none
-  std::string Usb;                     // USB device folder name, e.g. "1-1"
-  std::string ById;                    // by-id link name; empty: no udev link
+  std::string Vendor, Product, Serial, ById; // Serial, ById empty: none
 };
 
 class TFakeDeviceTree {
 public:
-  TFakeDeviceTree() {
-    std::filesystem::create_directories(Dev());
-    std::filesystem::create_directories(std::string(Sys()) + "/class/tty");
-  }
-  std::string Dev() const { return FDir.path().toStdString() + "/dev"; }
-  std::string Sys() const { return FDir.path().toStdString() + "/sys"; }
-  TDeviceRoots Roots() const { return {Dev(), Sys()}; }
+  TDeviceRoots Roots() const { return {Root() + "/dev", Root() + "/sys"}; }
 
-  // Plugs `adapter` in as `tty`; the node in dev is a link to `target` (a pty slave in tests that
-  // open it) or, with no target, an empty file.
-  void Plug(const TFakeAdapter &adapter, const std::string &tty, const std::string &target = {}) {
+  // The node is a link to `target` (a pty slave, for tests that open it), else an empty file.
+  void Plug(const TFakeAdapter &a, const std::string &tty, const std::string &target = {}) {
     namespace fs = std::filesystem;
-    const fs::path usb = fs::path(Sys()) / "devices" / "usb1" / adapter.Usb;
-    const fs::path port = usb / (adapter.Usb + ":1.0") / tty;
+    const fs::path usb = Root() + "/sys/devices/usb1/1-1", port = usb / "1-1:1.0" / tty;
+    const fs::path entry = Root() + "/sys/class/tty/" + tty, node = Root() + "/dev/" + tty;
     fs::create_directories(port);
-    Write(usb / "idVendor", adapter.Vendor);
-    Write(usb / "idProduct", adapter.Product);
-    if (!adapter.Serial.empty()) Write(usb / "serial", adapter.Serial);
-    const fs::path entry = fs::path(Sys()) / "class" / "tty" / tty;
     fs::create_directories(entry);
+    fs::create_directories(Root() + "/dev/serial/by-id");
+    std::ofstream(usb / "idVendor") << a.Vendor;
+    std::ofstream(usb / "idProduct") << a.Product;
+    if (!a.Serial.empty()) std::ofstream(usb / "serial") << a.Serial << "\n";
     fs::create_directory_symlink(fs::relative(port, entry), entry / "device");
-    if (target.empty())
-      Write(fs::path(Dev()) / tty, "");
-    else
-      fs::create_symlink(target, fs::path(Dev()) / tty);
-    if (!adapter.ById.empty()) {
-      fs::create_directories(fs::path(Dev()) / "serial" / "by-id");
-      fs::create_symlink("../../" + tty, fs::path(Dev()) / "serial" / "by-id" / adapter.ById);
-    }
+    if (!a.ById.empty()) fs::create_symlink("../../" + tty, Root() + "/dev/serial/by-id/" + a.ById);
+    if (target.empty()) std::ofstream(node).close();
+    else fs::create_symlink(target, node);
   }
-
-  // Takes the adapter away as the kernel and udev do: node, link and sysfs entries go.
-  void Unplug(const TFakeAdapter &adapter, const std::string &tty) {
+  // Node, by-id link and sysfs entries go, as with a real unplug.
+  void Unplug(const std::string &tty) {
     namespace fs = std::filesystem;
-    fs::remove(fs::path(Dev()) / tty);
-    if (!adapter.ById.empty()) fs::remove(fs::path(Dev()) / "serial" / "by-id" / adapter.ById);
-    fs::remove_all(fs::path(Sys()) / "class" / "tty" / tty);
-    fs::remove_all(fs::path(Sys()) / "devices" / "usb1" / adapter.Usb);
+    fs::remove(Root() + "/dev/" + tty);
+    fs::remove_all(Root() + "/dev/serial/by-id");
+    fs::remove_all(Root() + "/sys");
   }
 
 private:
-  static void Write(const std::filesystem::path &file, const std::string &text) {
-    std::ofstream(file) << text << "\n";
-  }
+  std::string Root() const { return FDir.path().toStdString(); }
   QTemporaryDir FDir;
 };
 
