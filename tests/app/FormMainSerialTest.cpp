@@ -327,6 +327,7 @@ TEST_F(FormMainSerialTest, hangupClosesThePortTurnsTheLampOffAndIsShownOnce) {
   ASSERT_TRUE(testsupport::RunLoopUntil([&] { return !Shown.empty(); }));
   EXPECT_EQ(Shown, std::vector<std::string>{"ReadFile function failed (Error: 5)"});
   EXPECT_EQ(Form->ComLed2->State(), lsOff);
+  EXPECT_FALSE(Form->WaitingForDevice()); // a pty's number is not the device: never waited for
 
   // The device is back (a new pseudo-terminal): Connect works again, and the hangup stays shown
   // once while the loop runs on. The framer does not react to the port closing, so when "#3M6"
