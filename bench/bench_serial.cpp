@@ -8,6 +8,9 @@
 //   bench_serial replay FILE [speed]   a recording replayed: each record's arrival against its
 //                                      recorded time, p50, p99 and max of the difference
 //                                      (BENCH_LATE=1 lists the records more than 2 ms off)
+//   bench_serial replug [count] [secs] the device unplugged and back [count] times: its return ->
+//                                      first record on a meter, p50 and p99; then CPU while
+//                                      waiting [secs] for a device that does not come back
 // With BENCH_HIDDEN=1 the meters stay hidden, which separates the cost of drawing from the rest.
 // With BENCH_RECORD=FILE every record is also recorded into FILE (BENCH_RECORD_RAW=1: raw).
 #include <fcntl.h>
@@ -26,14 +29,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QTimer>
 
 #include "app/FormMain.h"
 #include "app/Replay.h"
+#include "platform/Application.h"
 #include "instruments/AnVMeter.h"
 #include "tty/PseudoTerminal.h"
 #include "serial/ComDataPacket.h"
@@ -448,6 +454,83 @@ int Replay(const char *file, double speed) {
   return 0;
 }
 
+// The board sits behind a stable link (as a udev rule gives it); unplugging closes the pty's
+// master and removes the link, plugging makes a new pair and the link again. Once the link is
+// back the board sends a record every millisecond, as a running board would.
+int Replug(int replugs, double waitSeconds) {
+  const TExceptionSink previous = SetExceptionSink([](const std::string &) {});
+  char dir[] = "/tmp/bench-replug-XXXXXX";
+  if (!mkdtemp(dir)) return 1;
+  const std::string link = std::string(dir) + "/board";
+  TFormMain form;
+  form.show();
+  form.FindComponent<TAnVMeter>(QStringLiteral("Instr1"))->SetVisible(true);
+  std::int64_t seen = 0;
+  form.OnMeasurement = [&](const std::string &, const TAnVMeter *meter) { seen += meter != nullptr; };
+  auto runFor = [](double secs, const std::function<bool()> &done) {
+    QTimer tick; // wakes the loop every millisecond to send and to look at the clock
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.start(1);
+    const std::int64_t until = NowNs() + std::int64_t(secs * 1e9);
+    while (!done() && NowNs() < until) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return done();
+  };
+  TPseudoTerminal pty;
+  auto plug = [&] { return pty.Open() == 0 && symlink(pty.SlavePath().c_str(), link.c_str()) == 0; };
+  auto unplug = [&] {
+    pty.CloseMaster();
+    unlink(link.c_str());
+    return runFor(5, [&] { return form.WaitingForDevice(); });
+  };
+  if (!plug()) return 1;
+  form.UsePort(link, 0);
+  form.ConnectSchnittstelle1->trigger();
+  if (!form.ComPort1->Connected()) return 1;
+  runFor(0.5, [] { return false; }); // the first paints
+  std::vector<double> ms;
+  for (int i = 0; i < replugs; ++i) {
+    if (!unplug()) {
+      std::fprintf(stderr, "replug %d: the loss was not noticed\n", i);
+      return 1;
+    }
+    const std::int64_t before = seen;
+    if (!plug()) return 1;
+    const std::int64_t t0 = NowNs();
+    std::int64_t nextSend = t0;
+    const bool back = runFor(5, [&] {
+      if (NowNs() >= nextSend) {
+        pty.Send("#1M" + std::to_string(i % 100) + "<", std::chrono::milliseconds(0));
+        nextSend += 1000000;
+      }
+      return seen > before;
+    });
+    if (!back) {
+      std::fprintf(stderr, "replug %d: no record within 5 s\n", i);
+      return 1;
+    }
+    ms.push_back((NowNs() - t0) / 1e6);
+  }
+  std::sort(ms.begin(), ms.end());
+  std::printf("replug: device back -> first record on a meter over %zu replugs: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
+              ms.size(), ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 99 / 100)], ms.back());
+
+  if (!unplug()) return 1;
+  QTimer end;
+  end.setSingleShot(true);
+  QEventLoop loop;
+  QObject::connect(&end, &QTimer::timeout, &loop, &QEventLoop::quit);
+  const double c0 = CpuSeconds();
+  const std::int64_t t0 = NowNs();
+  end.start(int(waitSeconds * 1000));
+  loop.exec();
+  const double wall = (NowNs() - t0) / 1e9;
+  std::printf("waiting for the device: CPU %.4f %% of one core over %.1f s\n", 100 * (CpuSeconds() - c0) / wall, wall);
+  form.DisconnectSchnittstelle1->trigger();
+  rmdir(dir);
+  SetExceptionSink(previous);
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -463,6 +546,7 @@ int main(int argc, char **argv) {
   if (mode == "replay" && argc > 2) return Replay(argv[2], argc > 3 ? std::atof(argv[3]) : 1);
   if (mode == "paced") return Paced(argc > 2 ? std::atof(argv[2]) : 37500, argc > 3 ? std::atof(argv[3]) : 10);
   if (mode == "idle") return Idle(argc > 2 ? std::atof(argv[2]) : 5);
+  if (mode == "replug") return Replug(argc > 2 ? std::atoi(argv[2]) : 20, argc > 3 ? std::atof(argv[3]) : 60);
   if (mode == "latency") return Latency(argc > 2 ? std::atoll(argv[2]) : 5000);
   std::fprintf(stderr, "usage: bench_serial ingest [records] | paced [rate] [seconds] | latency [count]\n");
   return 2;
