@@ -1,6 +1,6 @@
 // The window reopening its port when the device comes back: meters carry on without a click, the
 // loss is shown once, the lamps and OnWaitingForDevice tell the wait, closing or choosing another
-// port ends it, and the Optionen check box switches it off and is kept.
+// port ends it, and so does the Optionen check box (its setting is in FormStorageTest).
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -94,19 +94,6 @@ TEST_F(FormMainReconnectTest, closingOrChoosingAnotherPortEndsTheWaitAndTheNextL
     EXPECT_EQ(Form->ComLed2->State(), lsOff) << name;
     Form->CheckBoxAutomatischNeuVerbinden->setChecked(true);
     Connect();
-  }
-}
-
-TEST(FormMainReconnectSetting, onByDefaultAndKeptInTheSettings) {
-  QTemporaryDir dir;
-  const std::string file = dir.path().toStdString() + "/Telmora.ini";
-  for (const bool expected : {true, false, true}) {
-    TFormMain form(nullptr, file);
-    form.show();
-    EXPECT_EQ(form.CheckBoxAutomatischNeuVerbinden->isChecked(), expected);
-    EXPECT_EQ(form.ComReconnect1->Enabled(), expected);
-    form.CheckBoxAutomatischNeuVerbinden->setChecked(!expected);
-    form.close();
   }
 }
 
