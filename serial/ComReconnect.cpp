@@ -76,9 +76,11 @@ void TComReconnect::PortChosen() {
 void TComReconnect::Hangup(int /*error*/, bool &report) {
   if (!FEnabled || !FComPort || IsPseudoTerminalPath(ResolveSerialDeviceName(FComPort->Port())))
     return;
+  StartWaiting();
+  if (!Waiting())
+    return; // no watch to be had (inotify limits): a loss like any other
   report = !FReported;
   FReported = true;
-  StartWaiting();
 }
 
 void TComReconnect::ConnChange(bool open) {
