@@ -283,13 +283,20 @@ int TPosixSerialDevice::DoSetCommState(const DCB &dcb) {
     ::cfsetispeed(&t, code);
     ::cfsetospeed(&t, code);
   }
-  // A virtual tty may coerce what it cannot do (a pty keeps 8 bits, no parity); tcsetattr
-  // succeeds then and the result is not compared.
+  FRefused.clear();
   if (::tcsetattr(FFd, TCSANOW, &t) != 0)
     return errno;
   if (!standard)
     if (int e = SetCustomLineSpeed(FFd, dcb.BaudRate))
       return e;
+  // A UART driver keeps its previous speed (or drops mark parity, RTS/CTS) without failing the
+  // call. A tty without modem lines is virtual: a pty forces 8 bits, and no line can be wrong.
+  TLineSettings actual;
+  if (FHasModemLines && ReadLineSettings(FFd, actual) == 0) {
+    FRefused = CompareLineSettings(LineSettingsOf(dcb), actual);
+    if (!FRefused.empty())
+      return EINVAL;
+  }
   if (int e = SetLine(FFd, TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE))
     return e;
   if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE)
@@ -299,6 +306,11 @@ int TPosixSerialDevice::DoSetCommState(const DCB &dcb) {
   FDcb.DCBlength = sizeof(DCB);
   FFilter.Configure(dcb.fParity, dcb.fParity && dcb.fErrorChar, dcb.ErrorChar, dcb.fNull);
   return 0;
+}
+
+std::vector<TRefusedSetting> TPosixSerialDevice::RefusedSettings() const {
+  std::lock_guard lock(FMutex);
+  return FRefused;
 }
 
 int TPosixSerialDevice::DoGetCommState(DCB &dcb) {
