@@ -186,6 +186,12 @@ int TPosixSerialDevice::DoOpen(const std::string &name) {
   // flock also excludes root, whom TIOCEXCL does not stop.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
     return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+  // Root gets past another opener's TIOCEXCL, which still means that opener wants the tty alone.
+  // So the flag is always this device's own while it is open, and Close may clear it. A kernel
+  // without TIOCGEXCL let the open through, which for anyone but root means the flag was clear.
+  int exclusive = 0;
+  if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+    return fail(EBUSY);
   if (::ioctl(fd, TIOCEXCL) != 0)
     return fail(errno);
   ::cfmakeraw(&t);
@@ -253,7 +259,8 @@ int TPosixSerialDevice::DoClose() {
     // close() would otherwise wait up to the driver's closing time (30 s on UARTs) for output
     // stuck behind flow control.
     ::tcflush(FFd, TCOFLUSH);
-    // The flag outlives this descriptor while another one holds the tty (a pty's keeper).
+    // The flag outlives this descriptor while another one holds the tty (a pty's keeper). It is
+    // ours: Open refuses a tty that has it set already.
     ::ioctl(FFd, TIOCNXCL);
   }
   int result = ::close(FFd) == 0 || errno == EINTR ? 0 : errno;

@@ -14,6 +14,9 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -478,6 +481,46 @@ TEST_F(PosixSerialDeviceTest, aPendingWaitEndsEmptyWhenTheMaskChangesAndWaitsAre
   const TWaitResult result = wait.get();
   EXPECT_EQ(result.Error, 0);
   EXPECT_EQ(result.Mask, 0u);
+}
+
+// Whether the tty is in exclusive mode, asked through another descriptor.
+bool Exclusive(int fd) {
+  int on = -1;
+  EXPECT_EQ(ioctl(fd, TIOCGEXCL, &on), 0);
+  return on == 1;
+}
+
+// Another opener of the tty (this test, opened first) claims it as another process would; root
+// gets past TIOCEXCL, so the device itself must tell.
+TEST(PosixSerialDeviceExclusive, aTtyClaimedByAnotherOpenerIsBusyAndItsClaimStays) {
+  struct TCase {
+    const char *Name;
+    std::function<void(int)> Claim, Release;
+  } cases[] = {
+      {"flock", [](int fd) { ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0); },
+       [](int fd) { ASSERT_EQ(flock(fd, LOCK_UN), 0); }},
+      {"TIOCEXCL", [](int fd) { ASSERT_EQ(ioctl(fd, TIOCEXCL), 0); },
+       [](int fd) { ASSERT_EQ(ioctl(fd, TIOCNXCL), 0); }},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPseudoTerminal pty;
+    ASSERT_EQ(pty.Open(), 0);
+    const int other = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    c.Claim(other);
+    const bool claimedExclusive = Exclusive(other);
+    TPosixSerialDevice device;
+    EXPECT_EQ(device.Open(pty.SlavePath()), EBUSY);
+    EXPECT_FALSE(device.IsOpen());
+    EXPECT_EQ(Exclusive(other), claimedExclusive) << "the other opener's mode is left as it was";
+    c.Release(other);
+    ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+    EXPECT_TRUE(Exclusive(other)) << "the device's own claim";
+    ASSERT_EQ(device.Close(), 0);
+    EXPECT_FALSE(Exclusive(other)) << "and closing gives it up";
+    close(other);
+  }
 }
 
 TEST(PosixSerialDeviceClosed, everyOperationOnAClosedDeviceFailsWithEbadf) {
