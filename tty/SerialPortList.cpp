@@ -90,10 +90,12 @@ std::vector<TPortEntry> FindPorts(const std::string &sysfsRoot, bool &readable) 
     if (it.increment(ec); ec)
       break;
   }
-  std::sort(found.begin(), found.end(), [](const TPortEntry &a, const TPortEntry &b) { return PortNameLess(a.Name, b.Name); });
+  std::sort(found.begin(), found.end(),
+            [](const TPortEntry &a, const TPortEntry &b) { return PortNameLess(a.Name, b.Name); });
   return found;
 }
 
+// `dir` lies below `root`: the walks up from a device stop at the sysfs root.
 bool Inside(const fs::path &dir, const fs::path &root) {
   const auto [r, d] = std::mismatch(root.begin(), root.end(), dir.begin(), dir.end());
   return r == root.end() && d != dir.end();

@@ -471,9 +471,9 @@ TEST(ComPortConfig, lineSettingsTheDriverDidNotTakeFailWithAskedAndActualValues)
     f.Port.SetConnected(true);
     FAIL() << "no failure";
   } catch (const EComPort &e) {
-    EXPECT_EQ(std::string(e.what()), "SetCommState function failed (Error: 22)\n/dev/ttyS0 did not take every line "
-                                     "setting: speed 921600 baud asked for, 115200 baud in effect; parity mark asked "
-                                     "for, odd in effect. Choose settings this device supports.");
+    EXPECT_STREQ(e.what(), "SetCommState function failed (Error: 22)\n/dev/ttyS0 did not take every line setting: "
+                           "speed 921600 baud asked for, 115200 baud in effect; parity mark asked for, odd in effect. "
+                           "Choose settings this device supports.");
   }
   EXPECT_FALSE(f.Port.Connected());
 }

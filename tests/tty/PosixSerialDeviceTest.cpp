@@ -483,42 +483,26 @@ TEST_F(PosixSerialDeviceTest, aPendingWaitEndsEmptyWhenTheMaskChangesAndWaitsAre
   EXPECT_EQ(result.Mask, 0u);
 }
 
-// Whether the tty is in exclusive mode, asked through another descriptor.
-bool Exclusive(int fd) {
-  int on = -1;
-  EXPECT_EQ(ioctl(fd, TIOCGEXCL, &on), 0);
-  return on == 1;
-}
-
 // Another opener of the tty (this test, opened first) claims it as another process would; root
 // gets past TIOCEXCL, so the device itself must tell.
 TEST(PosixSerialDeviceExclusive, aTtyClaimedByAnotherOpenerIsBusyAndItsClaimStays) {
-  struct TCase {
-    const char *Name;
-    std::function<void(int)> Claim, Release;
-  } cases[] = {
-      {"flock", [](int fd) { ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0); },
-       [](int fd) { ASSERT_EQ(flock(fd, LOCK_UN), 0); }},
-      {"TIOCEXCL", [](int fd) { ASSERT_EQ(ioctl(fd, TIOCEXCL), 0); },
-       [](int fd) { ASSERT_EQ(ioctl(fd, TIOCNXCL), 0); }},
+  const auto exclusive = [](int fd) {
+    int on = -1;
+    return ioctl(fd, TIOCGEXCL, &on) == 0 ? on : -1;
   };
-  for (const TCase &c : cases) {
-    SCOPED_TRACE(c.Name);
+  for (const bool lock : {true, false}) {
     TPseudoTerminal pty;
     ASSERT_EQ(pty.Open(), 0);
     const int other = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(other, 0);
-    c.Claim(other);
-    const bool claimedExclusive = Exclusive(other);
+    ASSERT_EQ(lock ? flock(other, LOCK_EX | LOCK_NB) : ioctl(other, TIOCEXCL), 0);
     TPosixSerialDevice device;
-    EXPECT_EQ(device.Open(pty.SlavePath()), EBUSY);
-    EXPECT_FALSE(device.IsOpen());
-    EXPECT_EQ(Exclusive(other), claimedExclusive) << "the other opener's mode is left as it was";
-    c.Release(other);
+    EXPECT_EQ(device.Open(pty.SlavePath()), EBUSY) << lock;
+    EXPECT_EQ(exclusive(other), lock ? 0 : 1) << "the other opener's mode is left as it was";
+    ASSERT_EQ(lock ? flock(other, LOCK_UN) : ioctl(other, TIOCNXCL), 0);
     ASSERT_EQ(device.Open(pty.SlavePath()), 0);
-    EXPECT_TRUE(Exclusive(other)) << "the device's own claim";
+    EXPECT_EQ(exclusive(other), 1) << "the device's own claim";
     ASSERT_EQ(device.Close(), 0);
-    EXPECT_FALSE(Exclusive(other)) << "and closing gives it up";
+    EXPECT_EQ(exclusive(other), 0) << "and closing gives it up";
     close(other);
   }
 }

@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -137,8 +136,8 @@ TEST(SerialPortList, emptyClassEmptiesTheList) {
   EXPECT_TRUE(List(sysfs.Root()).empty());
 }
 
-// A USB modem, a USB serial adapter and a UART behind the kernel's serial-core port devices, laid
-// out as sysfs and udev do; the by-id links are relative, as udev makes them.
+// A USB serial adapter and a UART behind the kernel's serial-core port devices, laid out as sysfs
+// and udev do; the by-id links are relative, as udev makes them.
 TEST(SerialPortList, portsAreDescribedWithByIdNameUsbIdentityAndDriver) {
   QTemporaryDir dir;
   const fs::path sys = dir.path().toStdString() + "/sys", dev = dir.path().toStdString() + "/dev";
@@ -146,35 +145,24 @@ TEST(SerialPortList, portsAreDescribedWithByIdNameUsbIdentityAndDriver) {
     fs::create_directories(path.parent_path());
     std::ofstream(path) << text;
   };
-  const auto tty = [&](const std::string &name, const fs::path &device, const std::string &driver) {
+  const auto tty = [&](const std::string &name, const fs::path &device, const std::vector<std::string> &drivers) {
     fs::create_directories(device / "tty" / name);
-    fs::create_directories(sys / "class" / "tty");
-    fs::create_directory_symlink(device / "tty" / name, sys / "class" / "tty" / name);
+    fs::create_directories(sys / "class/tty");
+    fs::create_directory_symlink(device / "tty" / name, sys / "class/tty" / name);
     fs::create_directory_symlink(device, device / "tty" / name / "device");
     file(dev / name, "");
-    if (!driver.empty())
-      fs::create_symlink(sys / "bus" / driver, device / "driver");
+    fs::path at = device;
+    for (const std::string &driver : drivers) // from the tty's device upward
+      fs::create_symlink(sys / "bus" / driver, at / "driver"), at = at.parent_path();
   };
-  const fs::path usb1 = sys / "devices/pci0000:00/usb1/1-1", usb2 = sys / "devices/pci0000:00/usb1/1-2";
-  for (const auto &[usb, ids] : {std::pair{usb1, "2341 0043 75833353035351F0E1D2"}, {usb2, "0403 6001 A50285BI"}}) {
-    std::istringstream in(ids);
-    std::string vendor, product, serial;
-    in >> vendor >> product >> serial;
-    file(usb / "idVendor", vendor + "\n");
-    file(usb / "idProduct", product + "\n");
-    file(usb / "serial", serial + "\n");
-  }
-  tty("ttyACM0", usb1 / "1-1:1.0", "usb/drivers/cdc_acm");
-  tty("ttyUSB0", usb2 / "1-2:1.0/ttyUSB0", "usb-serial/drivers/ftdi_sio");
-  fs::create_symlink(sys / "bus/usb/drivers/usb", usb2 / "1-2:1.0/driver");
-  const fs::path uart = sys / "devices/pnp0/00:00";
-  tty("ttyS0", uart / "00:00:0/00:00:0.0", "serial-base/drivers/port");
-  fs::create_symlink(sys / "bus/serial-base/drivers/ctrl", uart / "00:00:0/driver");
-  fs::create_symlink(sys / "bus/pnp/drivers/serial", uart / "driver");
+  const fs::path usb = sys / "devices/pci0000:00/usb1/1-2";
+  tty("ttyUSB0", usb / "1-2:1.0/ttyUSB0", {"usb-serial/drivers/ftdi_sio", "usb/drivers/usb"});
+  file(usb / "idVendor", "0403\n"), file(usb / "idProduct", "6001\n"), file(usb / "serial", "A50285BI\n");
+  tty("ttyS0", sys / "devices/pnp0/00:00/00:00:0/00:00:0.0",
+      {"serial-base/drivers/port", "serial-base/drivers/ctrl", "pnp/drivers/serial"});
   file(sys / "class/tty/ttyS0/type", "4\n");
   fs::create_directories(dev / "serial/by-id");
   fs::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-  fs::create_symlink("../../ttyACM0", dev / "serial/by-id/usb-Arduino_Uno_75833353035351F0E1D2-if00");
   fs::create_symlink("../../ttyACM9", dev / "serial/by-id/usb-gone-if00");
 
   std::vector<std::string> described;
@@ -182,7 +170,6 @@ TEST(SerialPortList, portsAreDescribedWithByIdNameUsbIdentityAndDriver) {
     described.push_back(p.Path.substr(dev.string().size()) + " " + p.ById + " " + p.Vendor + ":" + p.Product + " " +
                         p.Serial + " " + p.Driver);
   EXPECT_EQ(described, (std::vector<std::string>{
-                           "/ttyACM0 usb-Arduino_Uno_75833353035351F0E1D2-if00 2341:0043 75833353035351F0E1D2 cdc_acm",
                            "/ttyS0  :  serial",
                            "/ttyUSB0 usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 0403:6001 A50285BI ftdi_sio",
                        }));
