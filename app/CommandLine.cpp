@@ -58,6 +58,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
     };
     if (a == "-h" || a == "--help") {
       cl.Help = true;
+    } else if (a == "--list-ports") {
+      cl.ListPorts = true;
     } else if (a == "--demo") {
       cl.Demo = true;
     } else if (a == "-V" || a == "--version") {
@@ -149,6 +151,8 @@ std::string UsageText(const std::string &program) {
          "  --speed X          replay at X times real time; 0 plays as fast as possible\n"
          "  --demo             start connected to a built-in simulated device that sends values\n"
          "                     to all ten meters (your own settings are left alone)\n"
+         "  --list-ports       print the serial ports found, one per line: path, by-id name,\n"
+         "                     USB vendor:product and serial number, driver; then exit\n"
          "  -h, --help         show this help and exit\n"
          "  -V, --version      show the version and exit\n"
          "\n"

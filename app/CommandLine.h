@@ -8,6 +8,7 @@
 struct TCommandLine {
   bool Help = false;
   bool Version = false;
+  bool ListPorts = false; // print the serial ports found and exit
   std::string Screenshot; // PNG file to write, empty when not asked for
   std::string Page;       // page to show after start ("Show", "Terminal", …), empty for Show
   std::string Port;       // port name or device path to use, empty for the stored one

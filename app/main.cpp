@@ -18,6 +18,7 @@
 #include "app/FormMain.h"
 #include "app/FormStorage.h"
 #include "app/OneInstance.h"
+#include "app/PortListing.h"
 #include "app/Replay.h"
 #include "app/Trace.h"
 #include "instruments/AnVMeter.h"
@@ -79,6 +80,11 @@ int main(int argc, char **argv) {
   }
   if (cl.Version) {
     std::cout << "telmora " << TELMORA_VERSION << "\n";
+    return 0;
+  }
+  // Before anything that needs a display: the list is for shells and scripts.
+  if (cl.ListPorts) {
+    std::cout << PortListing(DescribeSerialPorts());
     return 0;
   }
   // A screenshot needs no screen: without one the offscreen platform draws the window.

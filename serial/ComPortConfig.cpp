@@ -1,6 +1,7 @@
 // The port's configuration: text forms, the settings groups, the property setters, the records
 // the settings become, and saving and loading them.
 #include "serial/ComPort.h"
+#include "serial/ComStateHint.h"
 
 #include "platform/IniFile.h"
 #include "platform/KeyValueStore.h"
@@ -399,7 +400,8 @@ void TCustomComPort::ApplyLineSettings() {
     return;
   if (const auto device = Device())
     if (const int error = device->SetCommState(BuildDcb()))
-      ReportPortError(CE_SetStateFailed + 1, error);
+      ReportPortError(CE_SetStateFailed + 1, error,
+                      OnException ? std::string() : LineSettingsHint(FPort, device->RefusedSettings()));
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {

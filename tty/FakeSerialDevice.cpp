@@ -294,8 +294,20 @@ int TFakeSerialDevice::DoSetCommState(const DCB &dcb) {
   std::lock_guard lock(FMutex);
   if (int e = EnterLocked(TFakeOp::SetCommState))
     return e;
+  if (!FRefused.empty())
+    return EINVAL;
   FDcb = dcb;
   return 0;
+}
+
+void TFakeSerialDevice::RefuseSettings(std::vector<TRefusedSetting> refused) {
+  std::lock_guard lock(FMutex);
+  FRefused = std::move(refused);
+}
+
+std::vector<TRefusedSetting> TFakeSerialDevice::RefusedSettings() const {
+  std::lock_guard lock(FMutex);
+  return FRefused;
 }
 
 int TFakeSerialDevice::DoGetCommState(DCB &dcb) {

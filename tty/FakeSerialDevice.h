@@ -67,6 +67,9 @@ public:
   void Hangup(int error = EIO);
   // Each Read returns at most this many bytes (0: no limit).
   void SetReadLimit(uint32_t limit);
+  // Every SetCommState fails with EINVAL, as a driver that keeps other settings makes it, and
+  // reports `refused`; an empty list ends that.
+  void RefuseSettings(std::vector<TRefusedSetting> refused);
 
   // Observation ----------------------------------------------------------------------------
   // Every call in order, with its main arguments: "Open(COM10)", "SetupComm(1024,1024)",
@@ -88,6 +91,7 @@ public:
   // Bytes injected and not read yet.
   size_t Pending() const;
   uint64_t BytesReceived() const override;
+  std::vector<TRefusedSetting> RefusedSettings() const override;
   bool CancelRequested() const;
   // True while a WaitCommEvent sleeps.
   bool Waiting() const;
@@ -147,4 +151,5 @@ private:
   uint32_t FModemStatus = 0;
   uint32_t FLineErrors = 0;
   uint32_t FReadLimit = 0;
+  std::vector<TRefusedSetting> FRefused;
 };

@@ -186,6 +186,12 @@ int TPosixSerialDevice::DoOpen(const std::string &name) {
   // flock also excludes root, whom TIOCEXCL does not stop.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
     return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+  // Root gets past another opener's TIOCEXCL, which still means that opener wants the tty alone.
+  // So the flag is always this device's own while it is open, and Close may clear it. A kernel
+  // without TIOCGEXCL let the open through, which for anyone but root means the flag was clear.
+  int exclusive = 0;
+  if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+    return fail(EBUSY);
   if (::ioctl(fd, TIOCEXCL) != 0)
     return fail(errno);
   ::cfmakeraw(&t);
@@ -253,7 +259,8 @@ int TPosixSerialDevice::DoClose() {
     // close() would otherwise wait up to the driver's closing time (30 s on UARTs) for output
     // stuck behind flow control.
     ::tcflush(FFd, TCOFLUSH);
-    // The flag outlives this descriptor while another one holds the tty (a pty's keeper).
+    // The flag outlives this descriptor while another one holds the tty (a pty's keeper). It is
+    // ours: Open refuses a tty that has it set already.
     ::ioctl(FFd, TIOCNXCL);
   }
   int result = ::close(FFd) == 0 || errno == EINTR ? 0 : errno;
@@ -283,13 +290,20 @@ int TPosixSerialDevice::DoSetCommState(const DCB &dcb) {
     ::cfsetispeed(&t, code);
     ::cfsetospeed(&t, code);
   }
-  // A virtual tty may coerce what it cannot do (a pty keeps 8 bits, no parity); tcsetattr
-  // succeeds then and the result is not compared.
+  FRefused.clear();
   if (::tcsetattr(FFd, TCSANOW, &t) != 0)
     return errno;
   if (!standard)
     if (int e = SetCustomLineSpeed(FFd, dcb.BaudRate))
       return e;
+  // A UART driver keeps its previous speed (or drops mark parity, RTS/CTS) without failing the
+  // call. A tty without modem lines is virtual: a pty forces 8 bits, and no line can be wrong.
+  TLineSettings actual;
+  if (FHasModemLines && ReadLineSettings(FFd, actual) == 0) {
+    FRefused = CompareLineSettings(LineSettingsOf(dcb), actual);
+    if (!FRefused.empty())
+      return EINVAL;
+  }
   if (int e = SetLine(FFd, TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE))
     return e;
   if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE)
@@ -299,6 +313,11 @@ int TPosixSerialDevice::DoSetCommState(const DCB &dcb) {
   FDcb.DCBlength = sizeof(DCB);
   FFilter.Configure(dcb.fParity, dcb.fParity && dcb.fErrorChar, dcb.ErrorChar, dcb.fNull);
   return 0;
+}
+
+std::vector<TRefusedSetting> TPosixSerialDevice::RefusedSettings() const {
+  std::lock_guard lock(FMutex);
+  return FRefused;
 }
 
 int TPosixSerialDevice::DoGetCommState(DCB &dcb) {

@@ -98,6 +98,7 @@ public:
   bool WriteBlocked() const;
   // The device answers TIOCMGET (pseudo-terminals do not).
   bool HasModemLines() const;
+  std::vector<TRefusedSetting> RefusedSettings() const override;
 
 protected:
   int DoOpen(const std::string &name) override;
@@ -149,6 +150,7 @@ private:
   std::string FPath;
 
   DCB FDcb;
+  std::vector<TRefusedSetting> FRefused; // what the last SetCommState's read-back found not taken
   COMMTIMEOUTS FTimeouts = DefaultCommTimeouts();
   uint32_t FInQueue = 0;
   uint64_t FReceived = 0; // guarded by FMutex

@@ -7,10 +7,12 @@
 // Threads: one thread may wait in WaitCommEvent while others read, write, query and purge; reads
 // are served one at a time, and so are writes. Close may be called from any thread: it wakes every
 // blocked call, waits until all have left and only then releases the device.
+#include "tty/LineCheck.h"
 #include "tty/WinComm.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TSerialDevice {
 public:
@@ -29,9 +31,14 @@ public:
 
   // Queue sizes are recommendations: they are kept, and the input size is what "80 % full" means.
   int SetupComm(uint32_t inQueue, uint32_t outQueue);
-  // EINVAL for values no line can carry (rate 0, ByteSize outside 5..8, Parity > 4, StopBits > 2);
-  // a setting the device silently coerces (a pseudo-terminal forces 8 bits) is not a failure.
+  // EINVAL for values no line can carry (rate 0, ByteSize outside 5..8, Parity > 4, StopBits > 2),
+  // and for a speed, size, parity or flow control the driver of a real line did not take
+  // (RefusedSettings names them). A tty without modem lines (a pseudo-terminal forces 8 bits) has
+  // no line those settings could be wrong for: what it coerces is not a failure.
   int SetCommState(const DCB &dcb);
+  // The settings the driver did not take at the last SetCommState that reached it; empty when
+  // that one succeeded.
+  virtual std::vector<TRefusedSetting> RefusedSettings() const { return {}; }
   int GetCommState(DCB &dcb);
   int SetCommTimeouts(const COMMTIMEOUTS &timeouts);
   int GetCommTimeouts(COMMTIMEOUTS &timeouts);

@@ -68,21 +68,116 @@ bool PortNameLess(const std::string &a, const std::string &b) {
   return a < b;
 }
 
-void ListSerialPorts(std::vector<std::string> &list, const std::string &sysfsRoot) {
+namespace {
+
+struct TPortEntry {
+  fs::path Tty; // the entry under class/tty
+  std::string Name;
+};
+
+// The ttys that are serial ports, sorted by name; empty when the class cannot be read.
+std::vector<TPortEntry> FindPorts(const std::string &sysfsRoot, bool &readable) {
   const fs::path classDir = fs::path(sysfsRoot) / "class" / "tty";
   std::error_code ec;
   fs::directory_iterator it(classDir, ec);
-  if (ec)
-    return;
-  std::vector<std::string> found;
+  readable = !ec;
+  std::vector<TPortEntry> found;
   // A failure part-way keeps what was found so far.
-  for (const fs::directory_iterator end; it != end;) {
+  for (const fs::directory_iterator end; !ec && it != end;) {
     const fs::path tty = it->path();
     if (HasDevice(tty) && !IsPlaceholderUart(tty))
-      found.push_back(DeviceName(tty));
+      found.push_back({tty, DeviceName(tty)});
     if (it.increment(ec); ec)
       break;
   }
-  std::sort(found.begin(), found.end(), PortNameLess);
-  list = std::move(found);
+  std::sort(found.begin(), found.end(),
+            [](const TPortEntry &a, const TPortEntry &b) { return PortNameLess(a.Name, b.Name); });
+  return found;
+}
+
+// `dir` lies below `root`: the walks up from a device stop at the sysfs root.
+bool Inside(const fs::path &dir, const fs::path &root) {
+  const auto [r, d] = std::mismatch(root.begin(), root.end(), dir.begin(), dir.end());
+  return r == root.end() && d != dir.end();
+}
+
+// The driver that runs the port. Newer kernels put a generic serial-core port and controller
+// between the tty and the UART's own device; their drivers say nothing about the hardware.
+std::string DriverOf(const fs::path &device, const fs::path &root) {
+  std::error_code ec;
+  for (fs::path dir = fs::canonical(device, ec); !ec && Inside(dir, root); dir = dir.parent_path()) {
+    std::error_code linkError;
+    const fs::path driver = fs::read_symlink(dir / "driver", linkError);
+    if (!linkError && driver.parent_path().parent_path().filename() != "serial-base")
+      return driver.filename().string();
+  }
+  return {};
+}
+
+std::string Attribute(const fs::path &file) {
+  std::string line;
+  if (!ReadFirstLine(file, line))
+    return {};
+  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+    line.pop_back();
+  return line;
+}
+
+// Vendor, product and serial number of the USB device the port sits on, when it sits on one.
+void UsbIdentity(const fs::path &device, const fs::path &root, TSerialPortInfo &info) {
+  std::error_code ec;
+  for (fs::path dir = fs::canonical(device, ec); !ec && Inside(dir, root); dir = dir.parent_path()) {
+    if (!fs::exists(dir / "idVendor", ec))
+      continue;
+    info.Vendor = Attribute(dir / "idVendor");
+    info.Product = Attribute(dir / "idProduct");
+    info.Serial = Attribute(dir / "serial");
+    return;
+  }
+}
+
+// The /dev/serial/by-id link that leads to `path`; the first in name order when several do.
+std::string ByIdName(const fs::path &byId, const fs::path &path) {
+  std::error_code ec;
+  const fs::path target = fs::canonical(path, ec);
+  if (ec)
+    return {};
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(byId, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code linkError;
+    if (fs::canonical(it->path(), linkError) == target && !linkError)
+      names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names.empty() ? std::string() : names.front();
+}
+
+} // namespace
+
+void ListSerialPorts(std::vector<std::string> &list, const std::string &sysfsRoot) {
+  bool readable = false;
+  const std::vector<TPortEntry> ports = FindPorts(sysfsRoot, readable);
+  if (!readable)
+    return;
+  list.clear();
+  for (const TPortEntry &p : ports)
+    list.push_back(p.Name);
+}
+
+std::vector<TSerialPortInfo> DescribeSerialPorts(const std::string &sysfsRoot, const std::string &devRoot) {
+  bool readable = false;
+  std::error_code ec;
+  fs::path root = fs::canonical(sysfsRoot, ec);
+  if (ec)
+    root = sysfsRoot;
+  std::vector<TSerialPortInfo> described;
+  for (const TPortEntry &p : FindPorts(sysfsRoot, readable)) {
+    TSerialPortInfo info;
+    info.Path = (fs::path(devRoot) / p.Name).string();
+    info.ById = ByIdName(fs::path(devRoot) / "serial" / "by-id", info.Path);
+    UsbIdentity(p.Tty / "device", root, info);
+    info.Driver = DriverOf(p.Tty / "device", root);
+    described.push_back(std::move(info));
+  }
+  return described;
 }

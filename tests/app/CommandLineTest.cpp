@@ -12,6 +12,7 @@ TEST(CommandLine, OptionsAndErrors) {
     bool connect = false;
     bool demo = false;
     bool trace = false;
+    bool listPorts = false;
   };
   const std::vector<Case> cases = {
       {.args = {}},
@@ -58,6 +59,8 @@ TEST(CommandLine, OptionsAndErrors) {
       {.args = {"--baud"}, .error = "option '--baud' needs a value"},
       {.args = {"--connect"}, .connect = true},
       {.args = {"--trace"}, .trace = true},
+      {.args = {"--list-ports"}, .listPorts = true},
+      {.args = {"--list-ports=all"}, .error = "unknown option '--list-ports=all'"},
       {.args = {"--trace=on"}, .error = "unknown option '--trace=on'"},
       {.args = {"--connect=yes"}, .error = "unknown option '--connect=yes'"},
       {.args = {"--port", "/dev/pts/9", "--baud", "57600", "--connect", "--screenshot", "s.png"},
@@ -80,13 +83,14 @@ TEST(CommandLine, OptionsAndErrors) {
     EXPECT_EQ(cl.Connect, c.connect);
     EXPECT_EQ(cl.Demo, c.demo);
     EXPECT_EQ(cl.Trace, c.trace);
+    EXPECT_EQ(cl.ListPorts, c.listPorts);
   }
 }
 
 TEST(CommandLine, UsageNamesEveryOption) {
   const std::string usage = UsageText("telmora");
   for (const char *option : {"--screenshot FILE", "--page NAME", "--port NAME", "--baud RATE", "--connect", "--help",
-                             "--version", "/dev/pts/3"})
+                             "--version", "/dev/pts/3", "--list-ports"})
     EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

@@ -463,6 +463,21 @@ TEST(ComPortConfig, storedValueStaysWhenApplyingFails) {
   EXPECT_EQ(f.Port.BaudRate(), br57600);
 }
 
+TEST(ComPortConfig, lineSettingsTheDriverDidNotTakeFailWithAskedAndActualValues) {
+  TFakePort f;
+  f.Port.SetPort("ttyS0");
+  f.Device->RefuseSettings({{"speed", "921600 baud", "115200 baud"}, {"parity", "mark", "odd"}});
+  try {
+    f.Port.SetConnected(true);
+    FAIL() << "no failure";
+  } catch (const EComPort &e) {
+    EXPECT_STREQ(e.what(), "SetCommState function failed (Error: 22)\n/dev/ttyS0 did not take every line setting: "
+                           "speed 921600 baud asked for, 115200 baud in effect; parity mark asked for, odd in effect. "
+                           "Choose settings this device supports.");
+  }
+  EXPECT_FALSE(f.Port.Connected());
+}
+
 TEST(ComPortConfig, loadingDefersApplyingAndOpening) {
   TFakePort f;
   f.Port.BeginLoading();

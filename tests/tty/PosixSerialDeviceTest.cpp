@@ -14,6 +14,9 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -478,6 +481,30 @@ TEST_F(PosixSerialDeviceTest, aPendingWaitEndsEmptyWhenTheMaskChangesAndWaitsAre
   const TWaitResult result = wait.get();
   EXPECT_EQ(result.Error, 0);
   EXPECT_EQ(result.Mask, 0u);
+}
+
+// Another opener of the tty (this test, opened first) claims it as another process would; root
+// gets past TIOCEXCL, so the device itself must tell.
+TEST(PosixSerialDeviceExclusive, aTtyClaimedByAnotherOpenerIsBusyAndItsClaimStays) {
+  const auto exclusive = [](int fd) {
+    int on = -1;
+    return ioctl(fd, TIOCGEXCL, &on) == 0 ? on : -1;
+  };
+  for (const bool lock : {true, false}) {
+    TPseudoTerminal pty;
+    ASSERT_EQ(pty.Open(), 0);
+    const int other = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(lock ? flock(other, LOCK_EX | LOCK_NB) : ioctl(other, TIOCEXCL), 0);
+    TPosixSerialDevice device;
+    EXPECT_EQ(device.Open(pty.SlavePath()), EBUSY) << lock;
+    EXPECT_EQ(exclusive(other), lock ? 0 : 1) << "the other opener's mode is left as it was";
+    ASSERT_EQ(lock ? flock(other, LOCK_UN) : ioctl(other, TIOCNXCL), 0);
+    ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+    EXPECT_EQ(exclusive(other), 1) << "the device's own claim";
+    ASSERT_EQ(device.Close(), 0);
+    EXPECT_EQ(exclusive(other), 0) << "and closing gives it up";
+    close(other);
+  }
 }
 
 TEST(PosixSerialDeviceClosed, everyOperationOnAClosedDeviceFailsWithEbadf) {

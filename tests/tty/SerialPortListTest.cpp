@@ -136,4 +136,43 @@ TEST(SerialPortList, emptyClassEmptiesTheList) {
   EXPECT_TRUE(List(sysfs.Root()).empty());
 }
 
+// A USB serial adapter and a UART behind the kernel's serial-core port devices, laid out as sysfs
+// and udev do; the by-id links are relative, as udev makes them.
+TEST(SerialPortList, portsAreDescribedWithByIdNameUsbIdentityAndDriver) {
+  QTemporaryDir dir;
+  const fs::path sys = dir.path().toStdString() + "/sys", dev = dir.path().toStdString() + "/dev";
+  const auto file = [](const fs::path &path, const std::string &text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+  };
+  const auto tty = [&](const std::string &name, const fs::path &device, const std::vector<std::string> &drivers) {
+    fs::create_directories(device / "tty" / name);
+    fs::create_directories(sys / "class/tty");
+    fs::create_directory_symlink(device / "tty" / name, sys / "class/tty" / name);
+    fs::create_directory_symlink(device, device / "tty" / name / "device");
+    file(dev / name, "");
+    fs::path at = device;
+    for (const std::string &driver : drivers) // from the tty's device upward
+      fs::create_symlink(sys / "bus" / driver, at / "driver"), at = at.parent_path();
+  };
+  const fs::path usb = sys / "devices/pci0000:00/usb1/1-2";
+  tty("ttyUSB0", usb / "1-2:1.0/ttyUSB0", {"usb-serial/drivers/ftdi_sio", "usb/drivers/usb"});
+  file(usb / "idVendor", "0403\n"), file(usb / "idProduct", "6001\n"), file(usb / "serial", "A50285BI\n");
+  tty("ttyS0", sys / "devices/pnp0/00:00/00:00:0/00:00:0.0",
+      {"serial-base/drivers/port", "serial-base/drivers/ctrl", "pnp/drivers/serial"});
+  file(sys / "class/tty/ttyS0/type", "4\n");
+  fs::create_directories(dev / "serial/by-id");
+  fs::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+  fs::create_symlink("../../ttyACM9", dev / "serial/by-id/usb-gone-if00");
+
+  std::vector<std::string> described;
+  for (const TSerialPortInfo &p : DescribeSerialPorts(sys.string(), dev.string()))
+    described.push_back(p.Path.substr(dev.string().size()) + " " + p.ById + " " + p.Vendor + ":" + p.Product + " " +
+                        p.Serial + " " + p.Driver);
+  EXPECT_EQ(described, (std::vector<std::string>{
+                           "/ttyS0  :  serial",
+                           "/ttyUSB0 usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 0403:6001 A50285BI ftdi_sio",
+                       }));
+}
+
 } // namespace
