@@ -1,6 +1,8 @@
 // The terminal's model: port binding, receive path, character step, escape codes and sending.
 #include "serial/ComTerminal.h"
 
+#include <typeinfo>
+
 #include <algorithm>
 #include <limits>
 
@@ -213,12 +215,14 @@ void TCustomComTerminal::WriteBuffer(const char *Buffer, std::int32_t Count) {
   HideCaret();
   TCaretHider restore([this] { ShowCaret(); });
   const char *end = Buffer + Count;
-  if (!FEscapeCodes) {
-    for (const char *p = Buffer; p != end; ++p)
-      ShowChar(*p);
-    return;
-  }
   for (const char *p = Buffer; p != end; ++p) {
+    if (static_cast<unsigned char>(*p) >= 32 && RunsAllowed()) {
+      const char *run = p;
+      while (run != end && static_cast<unsigned char>(*run) >= 32) ++run;
+      PutRun(p, static_cast<std::size_t>(run - p));
+      p = run - 1;
+      continue;
+    }
     // The parser may be replaced by a handler called below; it is looked up for every byte.
     TEscapeCodes *parser = FEscapeCodes.get();
     if (!parser) {
@@ -262,6 +266,53 @@ void TCustomComTerminal::ShowChar(char Ch) {
     }
   }
   RaiseChar(Ch);
+}
+
+bool TCustomComTerminal::RunsAllowed() const {
+  if (OnChar) return false;
+  const TEscapeCodes *parser = FEscapeCodes.get();
+  if (!parser) return true;
+  // Exactly our classes: a parser a handler supplied may treat any character its own way.
+  const std::type_info &type = typeid(*parser);
+  return !parser->InSequence() && (type == typeid(TEscapeCodesVT100) || type == typeid(TEscapeCodesVT52));
+}
+
+void TCustomComTerminal::PutRun(const char *Text, std::size_t Count) {
+  while (Count > 0) {
+    const int room = FColumns - FCaretCol + 1;
+    const int n = static_cast<int>(std::min<std::size_t>(Count, static_cast<std::size_t>(room)));
+    TTermCell *cell = FBuffer->RowCells(FCaretRow) + (FCaretCol - 1);
+    for (int i = 0; i < n; ++i, ++cell) {
+      cell->FrontColor = FCellTemplate.FrontColor;
+      cell->BackColor = FCellTemplate.BackColor;
+      cell->Ch = Text[i];
+      cell->Underline = FCellTemplate.Underline;
+    }
+    MarkSpan(FCaretRow, FCaretCol, FCaretCol + n - 1);
+    Text += n;
+    Count -= static_cast<std::size_t>(n);
+    if (n < room) {
+      FCaretCol += n;
+      CaretMoved();
+      continue;
+    }
+    // The last of them went into the last column: from there on as PutChar goes on.
+    if (n > 1) {
+      FCaretCol = FColumns;
+      CaretMoved();
+    }
+    if (!FWrapLines) {
+      // Every further character overwrites the last column; the last one stays.
+      if (Count > 0) PutChar(Text[Count - 1]);
+      return;
+    }
+    FCaretCol = 1;
+    if (FCaretRow < FRows)
+      ++FCaretRow;
+    else
+      FBuffer->ShiftUp();
+    CaretMoved();
+  }
 }
 
 void TCustomComTerminal::PutChar(char Ch) {

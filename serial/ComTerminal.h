@@ -222,6 +222,12 @@ protected:
 
   // The character step: control characters act, 32 … 255 are written at the caret.
   void ShowChar(char Ch);
+  // Count characters of 32 … 255 written at the caret as PutChar writes them one by one (no
+  // OnChar between them): a row's worth at a time, so a flood of text costs little per byte.
+  void PutRun(const char *Text, std::size_t Count);
+  // Whether received text may go through PutRun: nothing is called between its characters, and
+  // the parser is one of ours, outside a sequence, which passes such characters on unchanged.
+  bool RunsAllowed() const;
   void HideCaret();
   void ShowCaret();
 

@@ -74,6 +74,8 @@ public:
   // than N entries, or the entry is not such an integer.
   static std::int32_t ParamValue(int N, const TEscapeParams *Params);
 
+  // Between sequences: the next character other than the escape character is passed on as it is.
+  bool InSequence() const { return FInSequence; }
   // The character to display after frCharacter.
   char PlainChar() const { return FPlainChar; }
   // The code after frCode.

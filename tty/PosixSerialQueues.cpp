@@ -90,15 +90,17 @@ void TPosixSerialDevice::FillLocked() {
     FInHead = 0;
   }
   const size_t old = FIn.size();
-  const size_t want = std::min<size_t>(capacity - old, 65536);
-  FIn.resize(old + want);
+  // Read through a chunk on the stack: growing the queue by the most a read may bring would
+  // zero that much every time, while a line such as a pseudo-terminal brings a few KiB a read.
+  char chunk[65536];
+  const size_t want = std::min<size_t>(capacity - old, sizeof chunk);
   ssize_t n;
   do
-    n = ::read(FFd, FIn.data() + old, want);
+    n = ::read(FFd, chunk, want);
   while (n < 0 && errno == EINTR);
   const int error = errno;
-  size_t kept = n > 0 ? FFilter.Apply(FIn.data() + old, size_t(n)) : 0;
-  FIn.resize(old + kept);
+  size_t kept = n > 0 ? FFilter.Apply(chunk, size_t(n)) : 0;
+  FIn.insert(FIn.end(), chunk, chunk + kept);
   FReceived += kept;
   if (n == 0)
     MarkHungUpLocked(EIO); // readable but nothing to read: the line is gone

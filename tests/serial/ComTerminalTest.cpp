@@ -419,6 +419,43 @@ TEST(ComTerminalSize, randomInputNeverLeavesTheGrid) {
   }
 }
 
+TEST(ComTerminalGrid, textRunsMatchCharacterByCharacter) {
+  // A terminal with an OnChar handler takes every character on its own; one without takes runs
+  // of text a row at a time. Both must end with the same cells and caret, however split.
+  const std::string pieces[] = {"x", "lorem ipsum dolor sit amet ", "0123456789abcdefghij0123456789abcdefghijXYZ",
+                                "\r\n", "\n", "\t", "\b", "\x7f\xe4", ESC + "[1m", ESC + "[7m", ESC + "[0m",
+                                ESC + "[4m", ESC + "[2;5H", ESC + "[K", ESC + "Y", ESC + "H", ESC};
+  std::mt19937 rng(16);
+  for (TTermEmulation e : {teVT100orANSI, teVT52, teNone})
+    for (bool wrap : {false, true})
+      for (int columns : {2, 7, 40}) {
+        TComTerminal runs, single;
+        std::size_t seen = 0;
+        single.OnChar = [&](TObject *, char) { ++seen; };
+        for (TComTerminal *t : {&runs, &single}) {
+          t->SetEmulation(e);
+          t->SetWrapLines(wrap);
+          t->SetColumns(columns);
+          t->SetRows(4);
+        }
+        std::string stream;
+        for (int i = 0; i < 400; ++i) stream += pieces[rng() % std::size(pieces)];
+        for (std::size_t at = 0; at < stream.size();) {
+          const std::size_t n = std::min<std::size_t>(1 + rng() % 90, stream.size() - at);
+          runs.WriteString(stream.substr(at, n));
+          single.WriteString(stream.substr(at, n));
+          at += n;
+        }
+        SCOPED_TRACE(testing::Message() << "emulation " << e << " wrap " << wrap << " columns " << columns);
+        EXPECT_GT(seen, 0u);
+        EXPECT_EQ(runs.CaretPos().X, single.CaretPos().X);
+        EXPECT_EQ(runs.CaretPos().Y, single.CaretPos().Y);
+        for (int row = 1; row <= 4; ++row)
+          for (int col = 1; col <= columns; ++col)
+            ASSERT_EQ(runs.Buffer().GetCell(col, row), single.Buffer().GetCell(col, row)) << col << "," << row;
+      }
+}
+
 TEST(ComTerminalParser, emulationHandlerAndLoadingChooseTheParser) {
   TComTerminal t;
   EXPECT_STREQ(t.EscapeCodes()->ClassName(), "TEscapeCodesVT100");
