@@ -58,5 +58,6 @@ std::string DropLogLine(const TDropLog::TEntry &entry) {
   localtime_r(&secs, &local);
   char clock[32];
   std::snprintf(clock, sizeof clock, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, int(ms % 1000));
-  return std::string(clock) + "  " + PrintableText(entry.Record, 80) + "  ->  " + PrintableText(DropReason(entry.Record), 120);
+  return std::string(clock) + "  " + PrintableText(entry.Record, 80) + "  ->  " +
+         PrintableText(DropReason(entry.Record), 120);
 }

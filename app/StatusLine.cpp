@@ -97,7 +97,8 @@ void TStatusLine::Show(const TStatusInfo &info) {
   SetText(FRate, QString::fromStdString(ShortRate(info.RecordsPerSecond, fs) + " Datensätze/s, " +
                                         ShortRate(info.BytesPerSecond, fs) + " Byte/s"));
   QString dropped = QStringLiteral("Verworfene Datensätze: %1").arg(info.Dropped);
-  if (info.Dropped > 0) dropped += QStringLiteral(" (") + QString::fromStdString(info.LastDropReason) + QLatin1Char(')');
+  if (info.Dropped > 0)
+    dropped += QStringLiteral(" (") + QString::fromStdString(info.LastDropReason) + QLatin1Char(')');
   SetText(FDropped, dropped);
   SetText(FDiscarded, QStringLiteral("Verworfene Bytes: %1").arg(info.Discarded));
   const QString tip = QString::fromStdString(info.DiscardDetails);

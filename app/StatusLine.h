@@ -17,7 +17,7 @@ struct TStatusInfo {
   std::string Port;
   std::int64_t Baud = 0;
   TLineState State = lsGetrennt;
-  std::string ReplayText; // the replay's progress, shown as the state while it runs
+  std::string ReplayText;    // the replay's progress, shown as the state while it runs
   std::string RecordingFile; // file name only; "" when no recording runs
   double RecordsPerSecond = 0;
   double BytesPerSecond = 0;

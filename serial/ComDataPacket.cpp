@@ -106,7 +106,8 @@ std::uint64_t TComDataPacket::DiscardedBytes() const {
 
 void TComDataPacket::RxBuf(TObject * /*Sender*/, const char *Buffer, std::int32_t Count) {
   if (Buffer == nullptr || Count <= 0) return;
-  FReceivedBytes.store(FReceivedBytes.load(std::memory_order_relaxed) + std::uint64_t(Count), std::memory_order_relaxed);
+  FReceivedBytes.store(FReceivedBytes.load(std::memory_order_relaxed) + std::uint64_t(Count),
+                       std::memory_order_relaxed);
   if (!FramingActive()) {
     // Nothing to frame by: every reception is a packet as it came.
     RaisePacket(std::string(Buffer, static_cast<std::size_t>(Count)));
@@ -267,11 +268,8 @@ void TComDataPacket::RaisePacket(const std::string &Str) {
 }
 
 void TComDataPacket::Discard(const std::string &Str, TDiscardReason reason) {
-  const auto add = [](std::atomic<std::uint64_t> &n, std::uint64_t v) {
-    n.store(n.load(std::memory_order_relaxed) + v, std::memory_order_relaxed);
-  };
-  add(FDiscardedBytes[reason], Str.size());
-  add(FDiscards[reason], 1);
+  std::atomic<std::uint64_t> &bytes = FDiscardedBytes[reason];
+  bytes.store(bytes.load(std::memory_order_relaxed) + Str.size(), std::memory_order_relaxed);
   FDiscardReason = reason;
   RaiseDiscard(Str);
 }

@@ -72,13 +72,12 @@ public:
   std::int32_t BufferLimit() const;
 
   // Running totals, written only by the thread that delivers the port's data and readable from
-  // any thread at any time: bytes received, and bytes and events discarded per reason.
+  // any thread at any time: bytes received, and bytes discarded per reason.
   std::uint64_t ReceivedBytes() const { return FReceivedBytes.load(std::memory_order_relaxed); }
   std::uint64_t DiscardedBytes(TDiscardReason reason) const {
     return FDiscardedBytes[reason].load(std::memory_order_relaxed);
   }
   std::uint64_t DiscardedBytes() const;
-  std::uint64_t Discards(TDiscardReason reason) const { return FDiscards[reason].load(std::memory_order_relaxed); }
   // The reason of the discard being reported; valid inside OnDiscard.
   TDiscardReason DiscardReason() const { return FDiscardReason; }
 
@@ -146,6 +145,5 @@ private:
   // plain increment.
   std::atomic<std::uint64_t> FReceivedBytes{0};
   std::array<std::atomic<std::uint64_t>, DiscardReasonCount> FDiscardedBytes{};
-  std::array<std::atomic<std::uint64_t>, DiscardReasonCount> FDiscards{};
   TDiscardReason FDiscardReason = drOutsideRecord;
 };

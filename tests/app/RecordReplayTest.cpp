@@ -127,7 +127,6 @@ TEST(RecordReplay, TheDateiMenuStartsAndEndsARecordingAndAFullDiskEndsItWithAMes
     form.Aufzeichnungstarten1->trigger();
     EXPECT_TRUE(form.Recording());
     EXPECT_TRUE(form.Aufzeichnungbeenden1->isEnabled());
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("    Telmora"));
     EXPECT_TRUE(form.StatusLine1->RecordingLabel()->isVisibleTo(&form));
     EXPECT_EQ(form.StatusLine1->RecordingLabel()->text(), QStringLiteral("Aufzeichnung: full"));
     form.ComDataPacket1Packet(nullptr, "#3M5<");

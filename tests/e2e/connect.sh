@@ -29,8 +29,7 @@ def send():
     n = 0
     while not stop.wait(0.01):
         try:
-            # Now and then a record for a missing instrument, one that is no record at all, and
-            # text outside records.
+            # Now and then a record for a missing instrument, one that is no record at all, text.
             extra = b"#12M1<#3MX<zz" if n % 5 == 0 else b""
             os.write(master, b"#3M%d.5<#7M%d<" % (n % 100, (n * 7) % 100) + extra)
         except BlockingIOError:
