@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QPlainTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -51,9 +52,16 @@ void TFormMain::BuildStatusLine() {
   FStatusTimer->setObjectName(QStringLiteral("StatusTimer"));
   FStatusTimer->setInterval(500);
   connect(FStatusTimer, &QTimer::timeout, this, &TFormMain::UpdateStatusLine);
-  // Figures change only while the port is open: the timer runs then, and opening or closing
-  // shows at once.
+  // Figures change only while data arrives: the timer runs from the first reception after a
+  // quiet spell to the first tick that finds none, and opening or closing shows at once.
   FStatusLink = std::make_unique<TComLink>();
+  FStatusLink->OnRxActivity = [this](TObject *, bool) {
+    // A port that delivers on its own thread (smNone) leaves the timer to the next open.
+    if (FStatusTimer->isActive() || QThread::currentThread() != thread()) return;
+    const TComDataPacket *framer = FStatusFramer.data();
+    FRateMeter->Sample(FRecordsSeen, framer ? framer->ReceivedBytes() : 0, SteadyMs()); // counts from here
+    FStatusTimer->start();
+  };
   FStatusLink->OnConnChange = [this](TObject *, bool open) {
     if (open)
       FStatusTimer->start();
@@ -111,6 +119,7 @@ void TFormMain::UpdateStatusLine() {
     FRateMeter->Sample(FRecordsSeen, framer ? framer->ReceivedBytes() : 0, SteadyMs());
     info.RecordsPerSecond = FRateMeter->RecordsPerSecond();
     info.BytesPerSecond = FRateMeter->BytesPerSecond();
+    if (info.RecordsPerSecond == 0 && info.BytesPerSecond == 0) FStatusTimer->stop();
   } else {
     *FRateMeter = TRateMeter(); // the next session's rate starts from its own first sample
   }

@@ -87,12 +87,18 @@ void TStatusLine::SetText(QLabel *label, const QString &text) {
 }
 
 void TStatusLine::Show(const TStatusInfo &info) {
+  // An idle port gives the same figures tick after tick: even comparing the fields' texts costs
+  // more than the idle program otherwise spends.
+  if (FShownOnce && info == FShown) return;
+  FShownOnce = true;
+  FShown = info;
   const TFormatSettings &fs = FormatSettings();
   QString port = QString::fromStdString(info.Port);
   if (info.Baud > 0) port += QStringLiteral(", %1 Baud").arg(info.Baud);
   SetText(FPort, port);
   SetText(FState, QString::fromStdString(StateText(info)));
-  FRecording->setVisible(!info.RecordingFile.empty());
+  // Hiding a hidden field still lays the whole line out again.
+  if (FRecording->isHidden() == !info.RecordingFile.empty()) FRecording->setVisible(!info.RecordingFile.empty());
   SetText(FRecording, QStringLiteral("Aufzeichnung: ") + QString::fromStdString(info.RecordingFile));
   SetText(FRate, QString::fromStdString(ShortRate(info.RecordsPerSecond, fs) + " Datensätze/s, " +
                                         ShortRate(info.BytesPerSecond, fs) + " Byte/s"));

@@ -25,6 +25,7 @@ struct TStatusInfo {
   std::string LastDropReason;
   std::uint64_t Discarded = 0;
   std::string DiscardDetails; // one line per reason with bytes, for the tool tip
+  bool operator==(const TStatusInfo &) const = default;
 };
 
 // Records and bytes per second from counters sampled at known times: the rate is the growth
@@ -71,4 +72,6 @@ private:
   static void SetText(QLabel *label, const QString &text);
 
   QLabel *FPort, *FState, *FRecording, *FRate, *FDropped, *FDiscarded;
+  TStatusInfo FShown;
+  bool FShownOnce = false;
 };

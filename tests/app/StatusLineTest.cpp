@@ -123,9 +123,14 @@ TEST_F(StatusLineForm, droppedRecordsAndDiscardedBytesAreCountedAndAClickListsTh
   EXPECT_TRUE(listed.contains(QStringLiteral("  #12M1<  ->  no instrument 12"))) << listed.toStdString();
   EXPECT_EQ(listed.count(QLatin1Char('\n')), 1);
 
-  // More drops while the list is open reach it with the next update.
+  // A tick that finds nothing new stops the timer; the next reception starts it again. More
+  // drops while the list is open reach it with the next update.
+  auto *timer = Form->findChild<QTimer *>(QStringLiteral("StatusTimer"));
+  Form->UpdateStatusLine();
+  EXPECT_FALSE(timer->isActive());
   ASSERT_EQ(Pty.Send(more, 2s), more.size());
   ASSERT_TRUE(testsupport::RunLoopUntil([&] { return Form->DropLog().Count() == 2; }));
+  EXPECT_TRUE(timer->isActive());
   Form->UpdateStatusLine();
   EXPECT_EQ(dialog->findChild<QPlainTextEdit *>()->toPlainText().count(QLatin1Char('\n')), 2);
 }
