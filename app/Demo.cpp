@@ -29,6 +29,7 @@ bool TDemo::Start(double recordsPerSecond, std::string &error) {
     if (auto *box = FForm.FindComponent<QCheckBox>(QStringLiteral("CheckBox%1").arg(i))) box->setChecked(true);
   }
   FForm.UsePort(FPty.SlavePath(), 115200);
+  FForm.SetDemo(true);
   FForm.ComPort1->SetConnected(true);
   // Started once the port listens, so the meters see the stream from its first record.
   TSimOptions options;

@@ -13,9 +13,11 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/DropLog.h"
 #include "app/FormStorage.h"
 #include "app/OneInstance.h"
 #include "app/Recorder.h"
+#include "app/StatusLine.h"
 #include "instruments/AnBase.h"
 #include "serial/ComControls.h"
 #include "serial/ComDataPacket.h"
@@ -80,6 +82,7 @@ TFormMain::TFormMain(QWidget *parent, const std::string &settingsFile) : QMainWi
   BuildReconnect();
   BuildOptionenPage();
   BuildMenu();
+  BuildStatusLine();
 
   // Connected only now, so that no show handler runs before every page exists.
   PageControl1->setCurrentWidget(TabSheetShow);
@@ -109,7 +112,8 @@ TFormMain::~TFormMain() {
   // Pages are destroyed with the window; their focus changes must not reach a half-gone window.
   disconnect(qApp, &QApplication::focusChanged, this, &TFormMain::FocusChanged);
   // Closing the port still delivers what was received before; the window those records reach
-  // must be whole then, so the port goes first.
+  // must be whole then, so the port goes first; the status line no longer follows it.
+  if (FStatusPort) FStatusPort->DetachLink(FStatusLink.get());
   delete ComPort1;
   ComPort1 = nullptr;
 }

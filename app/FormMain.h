@@ -31,6 +31,10 @@ class QTabWidget;
 class QTextBrowser;
 class QTimer;
 class TRecorder;
+class TStatusLine;
+class TRateMeter;
+class TDropLog;
+class QDialog;
 class TAnGradient;
 class TAnVMeter;
 class TColorBox;
@@ -149,8 +153,8 @@ public:
   // Ends the recording; its writer finishes the file on its own thread.
   void StopRecording();
   bool Recording() const { return FRecorder != nullptr; }
-  // The replay's progress ("Wiedergabe …"), shown in the window title until a status line shows
-  // it; "" when no replay runs.
+  // The replay's progress ("Wiedergabe …"), shown as the state in the status line; "" when no
+  // replay runs.
   void SetReplayStatus(const std::string &text);
   const std::string &ReplayStatus() const { return FReplayStatus; }
 
@@ -158,6 +162,20 @@ public:
   bool WaitingForDevice() const;
   // Told when that wait starts (true) and ends (false), after the lamps show it.
   std::function<void(bool Waiting)> OnWaitingForDevice;
+  // The port went away and its return is awaited: the status line says so while the port is
+  // closed.
+  void SetWaitingForDevice(bool waiting);
+  // The port is the built-in simulated device.
+  void SetDemo(bool demo);
+  // The port and framer the status line reports on: ComPort1 and ComDataPacket1 unless a test
+  // rig feeds the window through its own.
+  void SetStatusSource(TCustomComPort *port, TComDataPacket *framer);
+  // Gathers the figures and shows them in the status line now (a timer does it twice a second).
+  void UpdateStatusLine();
+  // The last dropped records with their time and reason, in a window of their own.
+  void ShowDropLog();
+  const TDropLog &DropLog() const { return *FDropLog; }
+  TStatusLine *StatusLine1 = nullptr;
 
   // Drag state of the Show page (one set for the whole window).
   bool Dragging = false;
@@ -318,11 +336,23 @@ private:
   // The recording the measurement handler feeds; ended ones stay until their writer is done.
   void AufzeichnungstartenClick();
   void RecordingTick();
-  void UpdateTitle();
   std::unique_ptr<TRecorder> FRecorder;
   std::vector<std::unique_ptr<TRecorder>> FClosingRecorders;
   QTimer *FRecordingTimer = nullptr;
   std::string FReplayStatus;
+
+  void BuildStatusLine();
+  std::unique_ptr<TDropLog> FDropLog;
+  // Every record the measurement handler saw; read twice a second for the rate.
+  std::uint64_t FRecordsSeen = 0;
+  bool FWaitingForDevice = false;
+  bool FDemo = false;
+  QTimer *FStatusTimer = nullptr;
+  std::unique_ptr<TComLink> FStatusLink;
+  QPointer<TCustomComPort> FStatusPort;
+  QPointer<TComDataPacket> FStatusFramer;
+  QPointer<QDialog> FDropLogDialog;
+  std::unique_ptr<TRateMeter> FRateMeter;
 
   bool FShownOnce = false;
   QRect FDesignGeometry;

@@ -1,4 +1,5 @@
 // The measurement handler: one framed record sets the value of one meter.
+#include "app/DropLog.h"
 #include "app/FormMain.h"
 #include "app/MeasurementProtocol.h"
 #include "app/Recorder.h"
@@ -21,6 +22,8 @@ void TFormMain::ComDataPacket1Packet(TObject *, const std::string &Str) {
     }
   } catch (...) {
   }
+  ++FRecordsSeen;
+  if (!set) FDropLog->Add(Str);
   if (FRecorder) {
     if (!set)
       FRecorder->Dropped(Str);

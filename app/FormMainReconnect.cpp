@@ -48,6 +48,7 @@ void TFormMain::ShowWaitingForDevice(bool waiting) {
   }
   // The device may have come back under another name: the boxes show the port in use.
   if (!waiting) UsePort({}, 0);
+  SetWaitingForDevice(waiting);
   if (OnWaitingForDevice) OnWaitingForDevice(waiting);
 }
 

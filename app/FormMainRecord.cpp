@@ -27,7 +27,7 @@ bool TFormMain::StartRecording(const std::string &file, bool raw, std::string *e
   }
   FRecordingTimer->start();
   Aufzeichnungbeenden1->setEnabled(true);
-  UpdateTitle();
+  UpdateStatusLine();
   return true;
 }
 
@@ -36,7 +36,7 @@ void TFormMain::StopRecording() {
   FRecorder->RequestStop();
   FClosingRecorders.push_back(std::move(FRecorder));
   Aufzeichnungbeenden1->setEnabled(false);
-  UpdateTitle();
+  UpdateStatusLine();
 }
 
 void TFormMain::RecordingTick() {
@@ -65,15 +65,7 @@ void TFormMain::RecordingTick() {
 void TFormMain::SetReplayStatus(const std::string &text) {
   if (text == FReplayStatus) return;
   FReplayStatus = text;
-  UpdateTitle();
-}
-
-void TFormMain::UpdateTitle() {
-  QString title = QStringLiteral("    Telmora");
-  if (FRecorder)
-    title += QStringLiteral("  –  Aufzeichnung: ") + QFileInfo(QString::fromStdString(FRecorder->File())).fileName();
-  if (!FReplayStatus.empty()) title += QStringLiteral("  –  ") + QString::fromStdString(FReplayStatus);
-  setWindowTitle(title);
+  UpdateStatusLine();
 }
 
 bool TFormMain::ChooseRecordingFile(std::string &file, bool &raw) {

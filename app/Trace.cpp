@@ -6,9 +6,8 @@
 
 #include <unistd.h>
 
-#include "app/MeasurementProtocol.h"
+#include "app/DropLog.h"
 #include "instruments/AnVMeter.h"
-#include "platform/FormatSettings.h"
 
 TTraceWriter::TTraceWriter(int Fd) : FFd(Fd) {
   // A reader that closes the pipe (telmora --trace | head) must not kill the program: the write
@@ -76,9 +75,27 @@ std::string TraceLine(const std::string &Record, const TAnVMeter *Meter) {
     const auto end = std::to_chars(digits, digits + sizeof digits, Meter->Value(), std::chars_format::general, 6);
     line.append(digits, end.ptr);
   } else {
-    const std::string why = WhyDropped(Record, FormatSettings());
     line += "dropped: ";
-    line += why.empty() ? "the meter is missing" : why;
+    line += DropReason(Record);
   }
   return line;
+}
+
+std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit) {
+  const std::string buffer = "the " + std::to_string(BufferLimit) + "-byte buffer";
+  std::string line = std::to_string(Bytes) + (Bytes == 1 ? " byte" : " bytes") + " discarded: ";
+  switch (Reason) {
+  case drOutsideRecord: return line + "text outside records";
+  case drRecordTooLong: return line + "record longer than " + buffer;
+  case drBufferFull: return line + "buffer overflow, no record start in " + buffer;
+  case drLineChanged: return line + "left in the buffer when the port opened or closed";
+  case drSettingChanged: return line + "left in the buffer when the framing changed";
+  }
+  return line + "unknown reason";
+}
+
+void TraceDiscards(TTraceWriter &trace, TComDataPacket &framer) {
+  framer.OnDiscard = [&trace, &framer](TObject *, const std::string &Str) {
+    trace.Line(DiscardLine(framer.DiscardReason(), Str.size(), framer.BufferLimit()));
+  };
 }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/ComDataPacket.h"
+
 class TAnVMeter;
 
 class TTraceWriter {
@@ -55,3 +57,11 @@ private:
 // The line for one record without its line end: "record -> InstrN = value" or
 // "record -> dropped: reason".
 std::string TraceLine(const std::string &Record, const TAnVMeter *Meter);
+
+// The line for text the framer discarded: "1500 bytes discarded: record longer than the
+// 1024-byte buffer".
+std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit);
+
+// Has `trace` print a line for every discard of `framer` (replacing its OnDiscard); `trace` must
+// outlive the framer.
+void TraceDiscards(TTraceWriter &trace, TComDataPacket &framer);

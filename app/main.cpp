@@ -125,6 +125,7 @@ int main(int argc, char **argv) {
   // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept.
   InstallCloseSignals(&app, [](int) { QApplication::closeAllWindows(); });
   if (trace) form.OnMeasurement = [&trace](const std::string &r, const TAnVMeter *m) { trace->Measurement(r, m); };
+  if (trace) TraceDiscards(*trace, *form.ComDataPacket1);
   if (cl.Trace) form.OneInstance1->OnActivate = [&form](TObject *) { TraceActivation(form); };
   if (cl.Trace && instance && instance->Guard().Registered() && !form.OneInstance1->Terminating())
     std::cerr << "instance: first copy, a later start raises this window" << std::endl;

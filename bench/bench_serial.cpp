@@ -35,10 +35,12 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QLabel>
 #include <QTimer>
 
 #include "app/FormMain.h"
 #include "app/Replay.h"
+#include "app/StatusLine.h"
 #include "platform/Application.h"
 #include "instruments/AnVMeter.h"
 #include "tty/PseudoTerminal.h"
@@ -198,6 +200,8 @@ struct TRig {
       rx.Check(r);
       form.ComDataPacket1Packet(s, r);
     };
+    // The status line reports on this port and framer, as it does on the window's own.
+    form.SetStatusSource(&port, &framer);
     port.SetConnected(true);
     if (const char *file = getenv("BENCH_RECORD")) {
       std::string error;
@@ -246,6 +250,8 @@ int Ingest(std::int64_t count) {
   std::printf("end-to-end: %lld records in %.3f s = %.0f records/s, %lld lost or misframed, %lld checked\n",
               (long long)count, secs, count / secs, (long long)(count - rig.rx.expected + rig.rx.bad),
               (long long)rig.rx.expected);
+  std::printf("status line at the end: %s | %s\n", rig.form.StatusLine1->StateLabel()->text().toUtf8().constData(),
+              rig.form.StatusLine1->RateLabel()->text().toUtf8().constData());
   rig.port.SetConnected(false);
 
   // The same stream read straight from the slave and framed by hand, for the ratio.

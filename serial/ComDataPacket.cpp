@@ -14,7 +14,7 @@ TComDataPacket::TComDataPacket(QObject *owner) : QObject(owner), FLink(std::make
   FLink->OnRxBuf = [this](TObject *Sender, const char *Buffer, std::int32_t Count) { RxBuf(Sender, Buffer, Count); };
   // A record cut off when the line went away would swallow the first record of the next
   // session: the framer starts empty whenever the port opens or closes (a hangup closes it too).
-  FLink->OnConnChange = [this](TObject *, bool) { EmptyBuffer(); };
+  FLink->OnConnChange = [this](TObject *, bool) { EmptyBuffer(drLineChanged); };
 }
 
 TComDataPacket::~TComDataPacket() {
@@ -86,16 +86,28 @@ void TComDataPacket::SetSize(std::int32_t size) {
 void TComDataPacket::SettingChanged() {
   // What was searched for has changed, so held text must be searched again.
   FSearchFrom = 0;
-  if (!FLoading) EmptyBuffer();
+  if (!FLoading) EmptyBuffer(drSettingChanged);
 }
 
-void TComDataPacket::ResetBuffer() { EmptyBuffer(); }
+void TComDataPacket::ResetBuffer() { EmptyBuffer(drSettingChanged); }
+
+std::int32_t TComDataPacket::BufferLimit() const {
+  return FMaxBufferSize <= 0 || FMaxBufferSize > HardBufferLimit ? HardBufferLimit : FMaxBufferSize;
+}
+
+std::uint64_t TComDataPacket::DiscardedBytes() const {
+  std::uint64_t sum = 0;
+  for (const auto &n : FDiscardedBytes) sum += n.load(std::memory_order_relaxed);
+  return sum;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Reception
 
 void TComDataPacket::RxBuf(TObject * /*Sender*/, const char *Buffer, std::int32_t Count) {
   if (Buffer == nullptr || Count <= 0) return;
+  FReceivedBytes.store(FReceivedBytes.load(std::memory_order_relaxed) + std::uint64_t(Count),
+                       std::memory_order_relaxed);
   if (!FramingActive()) {
     // Nothing to frame by: every reception is a packet as it came.
     RaisePacket(std::string(Buffer, static_cast<std::size_t>(Count)));
@@ -160,7 +172,7 @@ void TComDataPacket::CutStart(std::size_t pos) {
   // The buffer is already shortened when the handler sees the discarded text.
   FHead += count;
   FSearchFrom = 0;
-  RaiseDiscard(discarded);
+  Discard(discarded, drOutsideRecord);
 }
 
 void TComDataPacket::SearchEnd() {
@@ -209,16 +221,15 @@ void TComDataPacket::StripDelimiters(std::string &packet) const {
 }
 
 void TComDataPacket::CheckLimit() {
-  std::int32_t limit = FMaxBufferSize;
-  if (limit <= 0 || limit > HardBufferLimit) limit = HardBufferLimit;
-  if (Buffer().size() >= static_cast<std::size_t>(limit)) EmptyBuffer();
+  if (Buffer().size() >= static_cast<std::size_t>(BufferLimit()))
+    EmptyBuffer(FInPacket ? drRecordTooLong : drBufferFull);
 }
 
-void TComDataPacket::EmptyBuffer() {
+void TComDataPacket::EmptyBuffer(TDiscardReason reason) {
   if (Buffer().empty()) return;
   const std::string discarded(Buffer());
   try {
-    RaiseDiscard(discarded);
+    Discard(discarded, reason);
   } catch (...) {
     FBuffer.clear();
     FHead = 0;
@@ -254,6 +265,13 @@ bool TComDataPacket::SameText(std::string_view a, std::string_view b) const {
 
 void TComDataPacket::RaisePacket(const std::string &Str) {
   if (OnPacket) OnPacket(this, Str);
+}
+
+void TComDataPacket::Discard(const std::string &Str, TDiscardReason reason) {
+  std::atomic<std::uint64_t> &bytes = FDiscardedBytes[reason];
+  bytes.store(bytes.load(std::memory_order_relaxed) + Str.size(), std::memory_order_relaxed);
+  FDiscardReason = reason;
+  RaiseDiscard(Str);
 }
 
 void TComDataPacket::RaiseDiscard(const std::string &Str) {

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -18,6 +20,16 @@
 #include "serial/ComLink.h"
 
 class TCustomComPort;
+
+// Why the framer let text go instead of handing it out as a packet.
+enum TDiscardReason {
+  drOutsideRecord, // text before a packet's start
+  drRecordTooLong, // a started packet filled the buffer without its end
+  drBufferFull,    // the buffer filled without any packet start
+  drLineChanged,   // held when the port opened or closed
+  drSettingChanged // held when the framing settings changed or the buffer was reset
+};
+constexpr int DiscardReasonCount = drSettingChanged + 1;
 
 using TComStrEvent = std::function<void(TObject *Sender, const std::string &Str)>;
 // Str is the whole receive buffer; Pos is -1 on entry and 1-based when the handler sets it.
@@ -55,6 +67,19 @@ public:
 
   // Hands everything held to OnDiscard and starts searching afresh.
   void ResetBuffer();
+  // The size at which the held text is discarded: MaxBufferSize, or HardBufferLimit when that
+  // is 0 or less or larger.
+  std::int32_t BufferLimit() const;
+
+  // Running totals, written only by the thread that delivers the port's data and readable from
+  // any thread at any time: bytes received, and bytes discarded per reason.
+  std::uint64_t ReceivedBytes() const { return FReceivedBytes.load(std::memory_order_relaxed); }
+  std::uint64_t DiscardedBytes(TDiscardReason reason) const {
+    return FDiscardedBytes[reason].load(std::memory_order_relaxed);
+  }
+  std::uint64_t DiscardedBytes() const;
+  // The reason of the discard being reported; valid inside OnDiscard.
+  TDiscardReason DiscardReason() const { return FDiscardReason; }
 
   // Stored properties are being applied: changed settings keep the buffer until Loaded().
   void BeginLoading() { FLoading = true; }
@@ -90,7 +115,8 @@ private:
   void CutStart(std::size_t pos);
   void StripDelimiters(std::string &packet) const;
   void CheckLimit();
-  void EmptyBuffer();
+  void EmptyBuffer(TDiscardReason reason);
+  void Discard(const std::string &Str, TDiscardReason reason);
   void SettingChanged();
   void SetInPacket(bool on);
   std::size_t Find(std::string_view text, const std::string &what, std::size_t from) const;
@@ -115,4 +141,9 @@ private:
   // Offset (from FHead) below which the built-in search for the current target (start or stop
   // string) already failed; only appending keeps it, so held text is not searched again.
   std::size_t FSearchFrom = 0;
+  // One writer each: a load and a store, not a locked add, keep the cost per reception at a
+  // plain increment.
+  std::atomic<std::uint64_t> FReceivedBytes{0};
+  std::array<std::atomic<std::uint64_t>, DiscardReasonCount> FDiscardedBytes{};
+  TDiscardReason FDiscardReason = drOutsideRecord;
 };

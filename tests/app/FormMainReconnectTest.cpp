@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QTemporaryDir>
 
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/FormMain.h"
+#include "app/StatusLine.h"
 #include "instruments/AnVMeter.h"
 #include "serial/ComControls.h"
 #include "serial/ComReconnect.h"
@@ -62,11 +64,13 @@ TEST_F(FormMainReconnectTest, replugBringsTheValuesBackWithoutAClickAndShowsTheL
     ASSERT_TRUE(testsupport::RunLoopUntil([&] { return Form->WaitingForDevice(); }));
     EXPECT_EQ(Form->ComLed1->Kind(), lkYellowLight);
     EXPECT_EQ(Form->ComLed2->State(), lsOn);
+    EXPECT_EQ(Form->StatusLine1->StateLabel()->text(), QStringLiteral("wartet auf Gerät"));
     ASSERT_EQ(Pty.Open(), 0);
     std::filesystem::create_symlink(Pty.SlavePath(), Link);
     ASSERT_TRUE(testsupport::RunLoopUntil([&] { return Form->ComPort1->Connected(); })) << value;
     EXPECT_EQ(Form->ComLed1->Kind(), lkGreenLight);
     EXPECT_EQ(Form->ComLed2->State(), lsOn);
+    EXPECT_EQ(Form->StatusLine1->StateLabel()->text(), QStringLiteral("verbunden"));
     ASSERT_EQ(Pty.Send("#3M" + std::to_string(int(value)) + "<", 2s), 6u);
     EXPECT_TRUE(testsupport::RunLoopUntil([&] { return meter->Value() == value; })) << meter->Value();
   }

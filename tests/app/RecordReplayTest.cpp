@@ -9,10 +9,12 @@
 #include <sstream>
 
 #include <QAction>
+#include <QLabel>
 #include <QTemporaryDir>
 
 #include "app/FormMain.h"
 #include "app/Replay.h"
+#include "app/StatusLine.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "tty/PseudoTerminal.h"
@@ -125,14 +127,15 @@ TEST(RecordReplay, TheDateiMenuStartsAndEndsARecordingAndAFullDiskEndsItWithAMes
     form.Aufzeichnungstarten1->trigger();
     EXPECT_TRUE(form.Recording());
     EXPECT_TRUE(form.Aufzeichnungbeenden1->isEnabled());
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("    Telmora  –  Aufzeichnung: full"));
+    EXPECT_TRUE(form.StatusLine1->RecordingLabel()->isVisibleTo(&form));
+    EXPECT_EQ(form.StatusLine1->RecordingLabel()->text(), QStringLiteral("Aufzeichnung: full"));
     form.ComDataPacket1Packet(nullptr, "#3M5<");
     ASSERT_TRUE(testsupport::RunLoopUntil([&] { return !shown.empty(); }));
     EXPECT_EQ(shown, (std::vector<std::string>{"The recording into /dev/full has stopped: the disk is full (No space "
                                                "left on device). The lines up to then are kept."}));
     EXPECT_FALSE(form.Recording());
     EXPECT_FALSE(form.Aufzeichnungbeenden1->isEnabled());
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("    Telmora"));
+    EXPECT_FALSE(form.StatusLine1->RecordingLabel()->isVisibleTo(&form));
     form.ComDataPacket1Packet(nullptr, "#3M42<");
     EXPECT_EQ(meter->Value(), 42.0f);
 

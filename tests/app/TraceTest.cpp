@@ -141,4 +141,20 @@ TEST(Trace, eachRecordShowsTheValueItSetOrWhyItWasDropped) {
   }
 }
 
+TEST(Trace, eachDiscardOfTheFramerIsOneLineInWords) {
+  TPipe pipe;
+  TTraceWriter trace(pipe.Write);
+  TComDataPacket framer;
+  framer.SetStartString("#");
+  framer.SetStopString("<");
+  framer.SetMaxBufferSize(64);
+  TraceDiscards(trace, framer);
+  const auto feed = [&](const std::string &s) { framer.Link()->OnRxBuf(nullptr, s.data(), std::int32_t(s.size())); };
+  feed("noise#1M1<");
+  feed("#2M" + std::string(70, '9'));
+  trace.Flush();
+  EXPECT_EQ(pipe.Take(), "5 bytes discarded: text outside records\n"
+                         "73 bytes discarded: record longer than the 64-byte buffer\n");
+}
+
 } // namespace

@@ -29,8 +29,8 @@ def send():
     n = 0
     while not stop.wait(0.01):
         try:
-            # Now and then a record for a missing instrument and one that is no record at all.
-            extra = b"#12M1<#3MX<" if n % 5 == 0 else b""
+            # Now and then a record for a missing instrument, one that is no record at all, text.
+            extra = b"#12M1<#3MX<zz" if n % 5 == 0 else b""
             os.write(master, b"#3M%d.5<#7M%d<" % (n % 100, (n * 7) % 100) + extra)
         except BlockingIOError:
             pass  # nobody reads yet: the queue is full
@@ -82,6 +82,7 @@ try:
           any(re.fullmatch(r"#7M(\d+)< -> Instr7 = \1", l) for l in lines), detail)
     check("a record for a missing instrument is dropped", "#12M1< -> dropped: no instrument 12 (instruments are 1 to 10)" in lines, detail)
     check("a record without a number is dropped", "#3MX< -> dropped: 'X' is not a value" in lines, detail)
+    check("text outside records is reported with its size", "2 bytes discarded: text outside records" in lines, detail)
 
     # A port that does not exist: the failure is reported with what to do, the picture is still
     # taken, and the status tells a script.

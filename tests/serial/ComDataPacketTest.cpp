@@ -225,6 +225,31 @@ TEST(ComDataPacket, floodWithoutStopStaysBounded) {
   }
 }
 
+TEST(ComDataPacket, everyDiscardIsCountedUnderItsReason) {
+  const struct {
+    std::int32_t MaxBufferSize;
+    std::string First, Second;
+    TDiscardReason Reason;
+    std::vector<std::size_t> Sizes; // of each discard event, all under Reason
+  } cases[] = {{1024, "noise", "#1M1<xy#2M2<", drOutsideRecord, {5, 2}},
+               {16, "#1M123456", "7890123456789", drRecordTooLong, {22}},
+               {8, "abcd", "efghij", drBufferFull, {10}}};
+  for (const auto &c : cases) {
+    Framer f({"#", "<", true, false, 0, c.MaxBufferSize});
+    std::vector<std::size_t> sizes;
+    f.P.OnDiscard = [&](TObject *, const std::string &s) {
+      sizes.push_back(f.P.DiscardReason() == c.Reason ? s.size() : 0); // 0: under another reason
+    };
+    f.Rx(c.First);
+    f.Rx(c.Second);
+    EXPECT_EQ(sizes, c.Sizes) << c.First;
+    const std::uint64_t total = c.Sizes.size() == 2 ? c.Sizes[0] + c.Sizes[1] : c.Sizes[0];
+    EXPECT_EQ(f.P.ReceivedBytes(), c.First.size() + c.Second.size());
+    EXPECT_EQ(f.P.DiscardedBytes(c.Reason), total);
+    EXPECT_EQ(f.P.DiscardedBytes(), total) << "counted under another reason";
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Settings
 
@@ -253,6 +278,7 @@ TEST(ComDataPacket, changingAFramingSettingEmptiesTheBuffer) {
     f.Rx("#12");
     ASSERT_TRUE(f.P.InPacket());
     c.Apply(f.P);
+    EXPECT_EQ(f.P.DiscardedBytes(drSettingChanged), c.Empties ? 3u : 0u);
     if (c.Empties) {
       EXPECT_EQ(f.Events, std::vector<Ev>{D("#12")});
       EXPECT_EQ(f.Held(), "");
@@ -539,6 +565,7 @@ TEST(ComDataPacket, remnantOfADeadLineIsDiscardedBeforeTheNextOpen) {
     ASSERT_TRUE(testsupport::RunLoopUntil([&] { return f.Held() == "#3M12"; }));
     port.SetConnected(false);
     EXPECT_EQ(f.Held(), "");
+    EXPECT_EQ(f.P.DiscardedBytes(drLineChanged), 5u);
     EXPECT_FALSE(f.P.InPacket());
 
     auto fresh = std::make_shared<TFakeSerialDevice>();

@@ -1,0 +1,40 @@
+#pragma once
+// The records the measurement handler dropped: how many, and the last ones with the time they
+// came, so the window can say what went wrong. An accepted record costs nothing here; the reason
+// is worked out only when someone looks.
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TDropLog {
+public:
+  static constexpr std::size_t Capacity = 100;
+  using TClock = std::chrono::system_clock;
+  struct TEntry {
+    TClock::time_point Time;
+    std::string Record;
+  };
+
+  void Add(const std::string &record) { Add(record, TClock::now()); }
+  void Add(const std::string &record, TClock::time_point time);
+  // Records dropped since the start, also those no longer kept.
+  std::uint64_t Count() const { return FCount; }
+  // The kept records, oldest first.
+  std::vector<TEntry> Entries() const;
+  // Why the last record was dropped, fit for one line of the window; "" when none was.
+  std::string LastReason() const;
+
+private:
+  std::array<TEntry, Capacity> FRing;
+  std::uint64_t FCount = 0;
+};
+
+// Why the measurement handler dropped `record`, in --trace's words.
+std::string DropReason(const std::string &record);
+// `text` with control bytes as \xNN, cut after `longest` bytes ("..." marks the cut), so that a
+// line of garbage stays one readable line.
+std::string PrintableText(const std::string &text, std::size_t longest);
+// One line of the list shown to the user: local time with milliseconds, the record, the reason.
+std::string DropLogLine(const TDropLog::TEntry &entry);

@@ -1,0 +1,77 @@
+#pragma once
+// The line at the bottom of the window: the port and its speed, what the port is doing, how much
+// arrives, and how much was dropped or discarded. The window gathers the figures twice a second
+// from plain counters and hands them over; this class only words and shows them.
+#include <cstdint>
+#include <string>
+
+#include <QStatusBar>
+
+#include "platform/FormatSettings.h"
+
+class QLabel;
+
+enum TLineState { lsGetrennt, lsVerbunden, lsWartetAufGeraet, lsDemo, lsWiedergabe };
+
+struct TStatusInfo {
+  std::string Port;
+  std::int64_t Baud = 0;
+  TLineState State = lsGetrennt;
+  std::string ReplayText;    // the replay's progress, shown as the state while it runs
+  std::string RecordingFile; // file name only; "" when no recording runs
+  double RecordsPerSecond = 0;
+  double BytesPerSecond = 0;
+  std::uint64_t Dropped = 0;
+  std::string LastDropReason;
+  std::uint64_t Discarded = 0;
+  std::string DiscardDetails; // one line per reason with bytes, for the tool tip
+  bool operator==(const TStatusInfo &) const = default;
+};
+
+// Records and bytes per second from counters sampled at known times: the rate is the growth
+// since the previous sample divided by the time between them.
+class TRateMeter {
+public:
+  void Sample(std::uint64_t records, std::uint64_t bytes, std::int64_t nowMs);
+  double RecordsPerSecond() const { return FRecordsPerSecond; }
+  double BytesPerSecond() const { return FBytesPerSecond; }
+
+private:
+  bool FHasSample = false;
+  std::uint64_t FRecords = 0, FBytes = 0;
+  std::int64_t FMs = 0;
+  double FRecordsPerSecond = 0, FBytesPerSecond = 0;
+};
+
+// A rate in at most five characters: "987", "12,3 k", "1,05 M", with the locale's separator.
+std::string ShortRate(double perSecond, const TFormatSettings &fs);
+std::string StateText(const TStatusInfo &info);
+
+class TStatusLine : public QStatusBar {
+  Q_OBJECT
+public:
+  explicit TStatusLine(QWidget *parent = nullptr);
+  void Show(const TStatusInfo &info);
+
+  QLabel *PortLabel() const { return FPort; }
+  QLabel *StateLabel() const { return FState; }
+  QLabel *RecordingLabel() const { return FRecording; }
+  QLabel *RateLabel() const { return FRate; }
+  QLabel *DroppedLabel() const { return FDropped; }
+  QLabel *DiscardedLabel() const { return FDiscarded; }
+
+signals:
+  // The dropped count was clicked: the window shows the last reasons.
+  void DroppedClicked();
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  QLabel *AddField(const char *name, int stretch);
+  static void SetText(QLabel *label, const QString &text);
+
+  QLabel *FPort, *FState, *FRecording, *FRate, *FDropped, *FDiscarded;
+  TStatusInfo FShown;
+  bool FShownOnce = false;
+};
