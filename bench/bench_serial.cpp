@@ -5,6 +5,8 @@
 //   bench_serial paced [rate] [secs]   CPU of this process under a paced load, and idle CPU
 //   bench_serial idle [secs]           CPU with the port open and no data
 //   bench_serial latency [count]       byte written -> meter value set, p50 and p99
+//   bench_serial pixel [rate] [secs]   byte written -> the first paint of its meter that shows
+//                                      it, p50, p99 and max over every record
 //   bench_serial replay FILE [speed]   a recording replayed: each record's arrival against its
 //                                      recorded time, p50, p99 and max of the difference
 //                                      (BENCH_LATE=1 lists the records more than 2 ms off)
@@ -34,6 +36,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QLabel>
 #include <QTimer>
@@ -389,6 +392,63 @@ int Latency(std::int64_t count) {
   return 0;
 }
 
+// Send times of the records each meter shows but has not painted yet; a meter's paint settles them.
+// Taken when its paint starts: the window's buffer goes to the screen in the same pass.
+class TPaintWatch : public QObject {
+public:
+  std::vector<QObject *> meters;
+  std::vector<std::vector<std::int64_t>> pending;
+  std::vector<std::int64_t> latencies;
+
+  bool eventFilter(QObject *o, QEvent *e) override {
+    if (e->type() != QEvent::Paint) return false;
+    const std::int64_t now = NowNs();
+    for (size_t i = 0; i < meters.size(); ++i)
+      if (meters[i] == o) {
+        for (const std::int64_t t : pending[i]) latencies.push_back(now - t);
+        pending[i].clear();
+      }
+    return false;
+  }
+};
+
+int Pixel(double rate, double seconds) {
+  const auto count = std::int64_t(rate * seconds);
+  auto *sent = static_cast<std::int64_t *>(
+      mmap(nullptr, size_t(count) * sizeof(std::int64_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  TRig rig;
+  TPaintWatch watch;
+  for (int i = 1; i <= 10; ++i) {
+    auto *m = rig.form.FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(i));
+    watch.meters.push_back(m);
+    m->installEventFilter(&watch);
+  }
+  watch.pending.resize(10);
+  // Record seq goes to meter 1 + seq % 10 with a value of its own, so every record changes what
+  // its meter shows.
+  rig.framer.OnPacket = [&](TObject *s, const std::string &r) {
+    const std::int64_t seq = rig.rx.expected;
+    rig.rx.Check(r);
+    rig.form.ComDataPacket1Packet(s, r);
+    if (seq < count) watch.pending[size_t(seq % 10)].push_back(sent[seq]);
+  };
+  rig.RunUntil(0, 0.5);
+  const pid_t w = StartWriter(rig.pty.MasterFd(), "paced", count, rate, sent);
+  rig.RunUntil(count, seconds + 30);
+  rig.RunUntil(count + 1, 0.1); // the last frame's paints
+  waitpid(w, nullptr, 0);
+  size_t unpainted = 0;
+  for (const auto &p : watch.pending) unpainted += p.size();
+  auto &l = watch.latencies;
+  std::sort(l.begin(), l.end());
+  if (l.empty()) return 1;
+  std::printf("byte -> pixel over %zu records at %.0f/s: p50 %.2f ms, p99 %.2f ms, max %.2f ms; "
+              "%lld lost or misframed, %zu never painted\n",
+              l.size(), rate, l[l.size() / 2] / 1e6, l[l.size() * 99 / 100] / 1e6, l.back() / 1e6,
+              (long long)(count - rig.rx.expected + rig.rx.bad), unpainted);
+  return 0;
+}
+
 // Lines in the recording, once the rig (and with it the recording) is gone.
 void ReportRecording() {
   const char *file = getenv("BENCH_RECORD");
@@ -554,6 +614,8 @@ int main(int argc, char **argv) {
   if (mode == "idle") return Idle(argc > 2 ? std::atof(argv[2]) : 5);
   if (mode == "replug") return Replug(argc > 2 ? std::atoi(argv[2]) : 20, argc > 3 ? std::atof(argv[3]) : 60);
   if (mode == "latency") return Latency(argc > 2 ? std::atoll(argv[2]) : 5000);
-  std::fprintf(stderr, "usage: bench_serial ingest [records] | paced [rate] [seconds] | latency [count]\n");
+  if (mode == "pixel") return Pixel(argc > 2 ? std::atof(argv[2]) : 1000, argc > 3 ? std::atof(argv[3]) : 10);
+  std::fprintf(stderr, "usage: bench_serial ingest [records] | paced [rate] [seconds] | idle [seconds] | "
+                       "latency [count] | pixel [rate] [seconds] | replug [count] [seconds] | replay FILE [speed]\n");
   return 2;
 }
