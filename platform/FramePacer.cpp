@@ -68,8 +68,9 @@ int TFramePacer::MillisecondsToNextFrame() const {
   const auto wait = FLastFrame + FPeriod - Now();
   if (wait.count() <= 0)
     return 0;
-  // Rounded up: a frame served a little late is harmless, one served early starts a new period.
-  return int((wait.count() + 999'999) / 1'000'000);
+  // Rounded down: a frame served up to a millisecond early keeps the cadence (see Tick), where
+  // rounding up would add a millisecond to every frame and to the wait of every value.
+  return int(wait.count() / 1'000'000);
 }
 
 void TFramePacer::Tick() {
@@ -77,7 +78,9 @@ void TFramePacer::Tick() {
     return; // a client that runs the event loop while being served
   FInTick = true;
   FTimer.stop();
-  FLastFrame = Now();
+  const auto now = Now();
+  const auto due = FLastFrame + FPeriod;
+  FLastFrame = (now < due && due - now <= std::chrono::milliseconds(1)) ? due : now;
   ++FFrames;
   // Clients asking again while being served wait for the next frame.
   FServing.swap(FPending);
@@ -90,4 +93,11 @@ void TFramePacer::Tick() {
   FInTick = false;
   if (!FPending.empty())
     FTimer.start(std::max(0, MillisecondsToNextFrame()));
+}
+
+void TFramePacer::ServeHeldData() {
+  if (FPending.empty() || FInTick)
+    return;
+  if (Now() - FLastFrame >= FPeriod / 2)
+    Tick();
 }

@@ -1,8 +1,9 @@
 #pragma once
 // Frame pacing for controls that redraw on every new value. Data may arrive a thousand times a
 // second, but a screen shows some sixty frames: a control asks for the next frame, and every
-// control that asked before it comes is served in the same turn of the event loop, at most once
-// per period. A request after a quiet spell is served at once (on the next turn of the loop).
+// control that asked before it comes is served in the same turn of the event loop, once per
+// period. A request after a quiet spell is served at once (on the next turn of the loop), and so
+// is data an event thread held back for its frame, though never within half a period of the last.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -41,6 +42,9 @@ public:
 
   // Serves every pending client now, in the order they asked.
   void Tick();
+  // Data an event thread held back until the end of its frame period has waited its frame
+  // already: its clients are served now, unless a frame was served less than half a period ago.
+  void ServeHeldData();
 
   std::chrono::nanoseconds Period() const { return FPeriod; }
   void SetPeriod(std::chrono::nanoseconds p) { FPeriod = p; }

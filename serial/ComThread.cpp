@@ -3,6 +3,7 @@
 #include "serial/ComThread.h"
 
 #include "platform/Application.h"
+#include "platform/FramePacer.h"
 
 #include <QMetaObject>
 
@@ -92,6 +93,7 @@ void TComThread::Execute(QThread::Priority priority) {
       if (held != 0)
         timeout = int(std::max<int64_t>(
             0, std::chrono::ceil<std::chrono::milliseconds>(holdUntil - TClock::now()).count()));
+      const bool holding = held != 0;
       int error = FDevice->WaitCommEvent(mask, timeout);
       if (FStop.load() || error == ECANCELED)
         break;
@@ -121,7 +123,7 @@ void TComThread::Execute(QThread::Priority priority) {
         held = 0;
         NoteHandOff(received, now);
         if (!events.Empty())
-          Dispatch(events);
+          Dispatch(events, holding);
       }
       if (error != 0) {
         // A hung-up device answers every further wait at once: waiting again would spin.
@@ -174,16 +176,21 @@ void TComThread::NoteHandOff(uint64_t received, std::chrono::steady_clock::time_
   FReceivedAtHandOff = received;
 }
 
-void TComThread::Dispatch(TComEvents events) {
+void TComThread::Dispatch(TComEvents events, bool held) {
   switch (FSyncMethod) {
   case smThreadSync: {
     // A batch that throws ends the thread: wake the wait, which then learns of it.
     const std::shared_ptr<TSerialDevice> device = FDevice;
-    FBatch.Post([this, events] { FPort.RunSynchronizedBatch(events, this); },
-                [this, device] {
-                  if (!FAbandoned.load())
-                    device->CancelWait();
-                });
+    FBatch.Post(
+        [this, events, held] {
+          FPort.RunSynchronizedBatch(events, this);
+          if (held)
+            TFramePacer::Instance().ServeHeldData();
+        },
+        [this, device] {
+          if (!FAbandoned.load())
+            device->CancelWait();
+        });
     ++FBatches;
     break;
   }

@@ -58,7 +58,8 @@ public:
 
 private:
   void Execute(QThread::Priority priority);
-  void Dispatch(TComEvents events);
+  // held: the data waited for the end of the frame period, so its redraw need not wait again.
+  void Dispatch(TComEvents events, bool held);
   // Whether received events may wait for the end of the frame period; `received` is the device's
   // running count of bytes taken in.
   bool Hold(uint32_t mask, uint64_t received, std::chrono::steady_clock::time_point now) const;

@@ -66,8 +66,8 @@ TEST(FramePacer, aRequestWaitsForTheRestOfThePeriodAfterTheLastFrame) {
     std::chrono::nanoseconds sinceFrame;
     int wait;
   };
-  // The period is 16.67 ms; waits are rounded up to whole milliseconds.
-  const Case cases[] = {{0ns, 17}, {1ms, 16}, {5ms, 12}, {16ms, 1}, {16'666'666ns, 1}, {16'666'667ns, 0},
+  // The period is 16.67 ms; waits are rounded down to whole milliseconds.
+  const Case cases[] = {{0ns, 16}, {1ms, 15}, {5ms, 11}, {15'666'666ns, 1}, {16ms, 0}, {16'666'667ns, 0},
                         {17ms, 0}, {10s, 0}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.sinceFrame.count());
@@ -79,6 +79,42 @@ TEST(FramePacer, aRequestWaitsForTheRestOfThePeriodAfterTheLastFrame) {
     p.Now += c.sinceFrame;
     p.Pacer.Request(&a);
     EXPECT_EQ(p.Pacer.MillisecondsToNextFrame(), c.wait);
+  }
+}
+
+// A timer that fires up to a millisecond early keeps the 60-per-second cadence; held-back data is
+// served at once, but never within half a period of the last frame.
+TEST(FramePacer, cadenceAndDataHeldForItsFrame) {
+  enum TAction { Timer, Held, Nothing };
+  struct Step {
+    const char *What;
+    std::chrono::nanoseconds Advance;
+    TAction Action;
+    int Frames;
+    int Wait; // for the next request, after the step
+  };
+  const Step steps[] = {
+      {"first frame", 0ns, Timer, 1, 16},
+      {"timer 0.9 ms early: counted as on time", 15'766'667ns, Timer, 2, 17},
+      {"the next is due a period after that time, not after the early tick", 16ms, Nothing, 2, 1},
+      {"served on time", 1'566'667ns, Timer, 3, 16},
+      {"held data a third of a period later waits", 5'555'556ns, Held, 3, 11},
+      {"held data half a period after the frame goes at once", 2'777'778ns, Held, 4, 16},
+      {"timer 2 ms early starts the period anew", 14'666'667ns, Timer, 5, 16},
+  };
+  TPaced p;
+  TClient a{};
+  for (const Step &s : steps) {
+    p.Now += s.Advance;
+    p.Pacer.Request(&a);
+    if (s.Action == Timer)
+      p.Pacer.Tick();
+    else if (s.Action == Held)
+      p.Pacer.ServeHeldData();
+    EXPECT_EQ(a.Frames, s.Frames) << s.What;
+    p.Pacer.Request(&a);
+    EXPECT_EQ(p.Pacer.MillisecondsToNextFrame(), s.Wait) << s.What;
+    p.Pacer.Cancel(&a);
   }
 }
 
@@ -100,7 +136,7 @@ TEST(FramePacer, clientsAskingAgainOrDestroyingOthersWhileServed) {
   p.Pacer.Tick();
   EXPECT_EQ(log, (std::vector<std::string>{"again", "killer"}));
   EXPECT_TRUE(p.Pacer.IsPending(&again)) << "asking while served waits for the next frame";
-  EXPECT_EQ(p.Pacer.MillisecondsToNextFrame(), 17);
+  EXPECT_EQ(p.Pacer.MillisecondsToNextFrame(), 16);
   p.Now += 17ms;
   p.Pacer.Tick();
   EXPECT_EQ(again.Frames, 2);
