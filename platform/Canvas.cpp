@@ -90,8 +90,6 @@ TCanvas::TCanvas(QImage &image) {
     FPainter->setRenderHint(QPainter::Antialiasing, false);
     FPainter->setRenderHint(QPainter::SmoothPixmapTransform, false);
   }
-  TFont f;
-  SetFont(f);
 }
 
 TCanvas::TCanvas(QPainter &painter) : FPainter(&painter) {
@@ -103,8 +101,6 @@ TCanvas::TCanvas(QPainter &painter) : FPainter(&painter) {
     FPainter->setRenderHint(QPainter::Antialiasing, false);
     FPainter->setRenderHint(QPainter::SmoothPixmapTransform, false);
   }
-  TFont f;
-  SetFont(f);
 }
 
 TCanvas::~TCanvas() {
@@ -118,19 +114,28 @@ void TCanvas::SetPenWidth(int w) { FPenWidth = std::clamp(w, 1, kMaxPenWidth); }
 
 void TCanvas::SetFont(const TFont &font) {
   FFont = font.ToQFont();
+  FDefaultFont = false;
   FFontColor = font.Color();
 }
 
-int TCanvas::TextWidth(const std::string &utf8) const {
-  return QFontMetrics(FFont).horizontalAdvance(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+const QFont &TCanvas::Font() const {
+  if (FDefaultFont) {
+    FFont = TFont().ToQFont();
+    FDefaultFont = false;
+  }
+  return FFont;
 }
 
-int TCanvas::TextHeight(const std::string &) const { return QFontMetrics(FFont).height(); }
+int TCanvas::TextWidth(const std::string &utf8) const {
+  return QFontMetrics(Font()).horizontalAdvance(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+}
+
+int TCanvas::TextHeight(const std::string &) const { return QFontMetrics(Font()).height(); }
 
 void TCanvas::TextOut(int x, int y, const std::string &utf8) {
   if (!Active() || utf8.empty())
     return;
-  const QFontMetrics fm(FFont);
+  const QFontMetrics fm(Font());
   FPainter->setFont(FFont);
   FPainter->setPen(QPen(ToQColor(FFontColor)));
   FPainter->drawText(QPointF(x, static_cast<double>(y) + fm.ascent()),

@@ -46,7 +46,7 @@ public:
 
   // Font for text and its extents; the text colour is the font's colour.
   void SetFont(const TFont &font);
-  const QFont &Font() const { return FFont; }
+  const QFont &Font() const;
   // Changes the text colour only, keeping face and size.
   void SetFontColor(TColor c) { FFontColor = c; }
   TColor FontColor() const { return FFontColor; }
@@ -118,7 +118,9 @@ private:
   TPenStyle FPenStyle = psSolid;
   TColor FBrushColor = clWhite;
   TBrushStyle FBrushStyle = bsSolid;
-  QFont FFont;
+  // The default font is converted only when text is drawn before any SetFont.
+  mutable QFont FFont;
+  mutable bool FDefaultFont = true;
   TColor FFontColor = clWindowText;
   TPoint FPenPos;
 };

@@ -75,6 +75,7 @@ QString MapFontFamily(const std::string &windowsName) {
 TFont::TFont() = default;
 
 void TFont::Changed() {
+  FQFont.reset();
   if (OnChange)
     OnChange(this);
 }
@@ -147,6 +148,12 @@ bool TFont::operator==(const TFont &o) const {
 }
 
 QFont TFont::ToQFont() const {
+  if (!FQFont)
+    FQFont = MakeQFont();
+  return *FQFont;
+}
+
+QFont TFont::MakeQFont() const {
   const QString family = MapFontFamily(FName);
   QFont f(family);
   // Grey-scale antialiased glyphs: readable, and free of the colour fringes of sub-pixel

@@ -1,6 +1,7 @@
 #pragma once
 // The program's font description, changed through setters that notify the owner.
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <QFont>
@@ -50,12 +51,15 @@ public:
 
 private:
   void Changed();
+  QFont MakeQFont() const;
   std::string FName = "MS Sans Serif";
   int FHeight = -11; // 8 points at 96 dpi
   TFontStyles FStyle = 0;
   TColor FColor = clWindowText;
   TFontCharset FCharset = DEFAULT_CHARSET;
   TFontPitch FPitch = fpDefault;
+  // The conversion is asked for at every paint and costs a font lookup; any change drops it.
+  mutable std::optional<QFont> FQFont;
 };
 
 // The installed face used for a Windows face name ("Arial" → "Liberation Sans").

@@ -422,6 +422,26 @@ TEST(Canvas, textIsPlacedByTheTopLeftOfItsCell) {
   EXPECT_TRUE(strongRed);
 }
 
+TEST(Canvas, withoutSetFontTextUsesTheDefaultFont) {
+  QImage plain = WhiteImage(60, 20), set = WhiteImage(60, 20);
+  int plainWidth = 0, setWidth = 0;
+  {
+    TCanvas c(plain);
+    plainWidth = c.TextWidth("Wert 42");
+    EXPECT_EQ(c.Font(), TFont().ToQFont());
+    c.TextOut(2, 2, "Wert 42");
+  }
+  {
+    TCanvas c(set);
+    c.SetFont(TFont());
+    setWidth = c.TextWidth("Wert 42");
+    c.TextOut(2, 2, "Wert 42");
+  }
+  EXPECT_GT(plainWidth, 0);
+  EXPECT_EQ(plainWidth, setWidth);
+  EXPECT_TRUE(plain == set);
+}
+
 TEST(Canvas, textExtentsFollowTheFont) {
   QImage img = WhiteImage(4, 4);
   TCanvas c(img);

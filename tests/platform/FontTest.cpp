@@ -107,6 +107,28 @@ TEST(Font, assignCopiesEverythingAndNotifiesOnce) {
   EXPECT_EQ(srcHandler.Calls, 0); // the handler stays with its own font
 }
 
+// The Qt font is made once and kept; every change of a converted font must reach the next
+// conversion as if the font had been made with the new value.
+TEST(Font, aConvertedFontFollowsEveryLaterChange) {
+  for (const auto &c : SetterCases()) {
+    SCOPED_TRACE(c.Name);
+    TFont changed, fresh;
+    (void)changed.ToQFont(); // converted first: the change meets a kept conversion
+    c.SetNew(changed);
+    c.SetNew(fresh);
+    EXPECT_EQ(changed.ToQFont(), fresh.ToQFont());
+    EXPECT_EQ(changed.ToQFont().pixelSize(), fresh.ToQFont().pixelSize());
+  }
+  TFont src, dst;
+  src.SetName("Courier New");
+  src.SetHeight(-23);
+  src.SetStyle(fsItalic);
+  const QFont untouched = dst.ToQFont();
+  dst.Assign(src);
+  EXPECT_EQ(dst.ToQFont(), src.ToQFont());
+  EXPECT_NE(dst.ToQFont(), untouched);
+}
+
 TEST(Font, sizeAndHeightConvertAtNinetySixDpi) {
   const std::vector<std::pair<int, int>> heightToSize{
       {-11, 8}, {-13, 10}, {-17, 13}, {-20, 15}, {-27, 20}, {0, 0}, {16, -12}, {-1, 1}, {-2, 2},
