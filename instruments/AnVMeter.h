@@ -6,7 +6,7 @@
 // Drawing follows the project's rule that Qt paints only inside paintEvent. A full paint renders
 // bevels, captions, value box frame and scale into a cached face image; it happens only on the
 // settings, font, bevel, LogScale, AutoSize, FontValue, Options and size triggers. A value write
-// updates the model and marks the value dirty; when the next frame is due (at most sixty a
+// updates the model and marks the value dirty; when the next frame is due (some sixty a
 // second) the old and new value box and pointer rectangles are invalidated once, and the paint
 // blits the face and composes value text, markers and pointer over it. However many values arrive
 // between two frames, they cost one composition.

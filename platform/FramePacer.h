@@ -24,7 +24,9 @@ protected:
 class TFramePacer : public QObject {
 public:
   using TClock = std::function<std::chrono::nanoseconds()>;
-  static constexpr std::chrono::nanoseconds DefaultPeriod{16'666'667}; // 60 frames per second
+  // A little under a 60 Hz screen's 16.7 ms, so that a value waits at most 16 ms for its frame and
+  // shows within 17 ms of its arrival, paint included.
+  static constexpr std::chrono::nanoseconds DefaultPeriod{16'000'000};
 
   explicit TFramePacer(QObject *parent = nullptr);
   ~TFramePacer() override;

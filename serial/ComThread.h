@@ -53,6 +53,8 @@ public:
   // For tests: a long period makes what is held observable without racing the clock.
   static void SetFramePeriod(std::chrono::nanoseconds period);
   static std::chrono::nanoseconds FramePeriod();
+  // How long a period gathers: the period less the lateness of a millisecond timeout.
+  static std::chrono::nanoseconds GatherTime();
   static constexpr uint32_t LightBytes = 512;
   static constexpr uint32_t HeavyBytes = 64 * 1024;
 

@@ -37,6 +37,8 @@ struct TPaced {
   std::chrono::nanoseconds Now = 1000s;
   TFramePacer Pacer;
   TPaced() {
+    // The tables below are worked out for 60 frames per second.
+    Pacer.SetPeriod(16'666'667ns);
     Pacer.SetClock([this] { return Now; });
   }
 };
@@ -59,6 +61,19 @@ TEST(FramePacer, everyClientAskingBeforeTheFrameIsServedOnceInOrder) {
   p.Pacer.Tick();
   EXPECT_EQ(log.size(), 2u) << "a frame with nobody waiting serves nobody";
   EXPECT_EQ(p.Pacer.MillisecondsToNextFrame(), -1);
+}
+
+TEST(FramePacer, byDefaultAValueWaitsAtMostSixteenMillisecondsForItsFrame) {
+  std::chrono::nanoseconds now = 1000s;
+  TFramePacer pacer;
+  pacer.SetClock([&] { return now; });
+  TClient a{};
+  pacer.Request(&a);
+  pacer.Tick();
+  pacer.Request(&a); // just after a frame: the longest wait
+  EXPECT_LE(pacer.MillisecondsToNextFrame(), 16);
+  now += 16ms;
+  EXPECT_EQ(pacer.MillisecondsToNextFrame(), 0);
 }
 
 TEST(FramePacer, aRequestWaitsForTheRestOfThePeriodAfterTheLastFrame) {
