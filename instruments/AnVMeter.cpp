@@ -143,7 +143,20 @@ void TAnVMeter::ScheduleValueRedraw() {
 void TAnVMeter::FrameDue() {
   FRedrawPending = false;
   if (FNeedFull || !CanCompose()) return;
+  if (FComposed && *FComposed == ComposedNow()) return;
   update(FShown | ValueRegion());
+}
+
+TAnVMeter::TComposed TAnVMeter::ComposedNow() const {
+  const TMinMax &mm = MinMax();
+  return {HasOption(opValue) ? ValueText() : std::string(),
+          PPT(),
+          MinPPT(),
+          MaxPPT(),
+          mm.MinVisible(),
+          mm.MaxVisible(),
+          FBlinking,
+          FBlinking ? FBlinkColor : TColor(0)};
 }
 
 // Out of range here is the unclamped position's state: the model clamps PPT only after this
@@ -276,6 +289,7 @@ void TAnVMeter::FullPaint() {
     DrawFace(c);
   }
   FNeedFull = false;
+  FComposed.reset();
   ++FFullPaints;
   UpdateOpacity();
   // Every full paint re-runs the value update; its composition is the one this paint ends with.
@@ -402,6 +416,7 @@ void TAnVMeter::Compose(QPainter &painter) {
   }
   c.ResetClipRect();
   FShown = ValueRegion();
+  FComposed = ComposedNow();
 }
 
 void TAnVMeter::DrawPointer(TCanvas &c) {

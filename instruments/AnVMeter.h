@@ -11,6 +11,7 @@
 // blits the face and composes value text, markers and pointer over it. However many values arrive
 // between two frames, they cost one composition.
 #include <cstdint>
+#include <optional>
 
 #include <QImage>
 #include <QRegion>
@@ -127,6 +128,17 @@ private:
   bool FRedrawPending = false;
   // What the last composition covered: the next one must repaint it.
   QRegion FShown;
+  // What the last composition showed. A frame whose values would draw the very same value text,
+  // pointer and markers invalidates nothing: a steady signal at a high rate costs no paints.
+  struct TComposed {
+    std::string Text;
+    std::int32_t Ppt = 0, MinPpt = 0, MaxPpt = 0;
+    bool MinVisible = false, MaxVisible = false, Blinking = false;
+    TColor BlinkColor = 0;
+    bool operator==(const TComposed &) const = default;
+  };
+  TComposed ComposedNow() const;
+  std::optional<TComposed> FComposed;
 
   bool FBlinking = false;
   TColor FBlinkColor = BlinkColorOn;

@@ -483,6 +483,44 @@ TEST(VMeterCost, aThousandValuesBetweenTwoFramesCostOneCompositionAndNoFullPaint
   EXPECT_EQ(m.ValueRedrawCount(), composed + 1) << "nothing more to do";
 }
 
+// A steady signal at a high rate: a frame whose values draw the same text, pointer and markers
+// as the last composition invalidates nothing; anything that shows differently is painted.
+TEST(VMeterCost, aFrameThatWouldDrawWhatIsShownPaintsNothing) {
+  QWidget host;
+  host.resize(200, 400);
+  // Format "##0"; without blinking, so that no blink tick recolours the pointer between the steps.
+  TAnVMeter &m = *DesignMeter(host, 1, 116, TallHeight,
+                              [](TAnVMeter &v) { v.SetOptions(DesignOptions & ~OptionBit(opOverflow)); });
+  host.show();
+  m.SetValue(52.0f);
+  Frame();
+  struct Step {
+    float Value;
+    bool Paints;
+    const char *Why;
+  };
+  const Step steps[] = {
+      {52.00001f, false, "same text, same pointer position"},
+      {52.3f, true, "the pointer moves, the text stays 52"},
+      {52.30001f, false, "same again"},
+      {52.6f, true, "the text turns 53"},
+      {150.0f, true, "out of range: the pointer stands at the top"},
+      {150.2f, false, "still at the top, same text"},
+      {52.6f, true, "back in range"},
+  };
+  TPaintRecorder rec;
+  m.installEventFilter(&rec);
+  for (const Step &s : steps) {
+    SCOPED_TRACE(s.Why);
+    const std::uint64_t composed = m.ValueRedrawCount();
+    const std::size_t paints = rec.Regions.size();
+    m.SetValue(s.Value);
+    Frame();
+    EXPECT_EQ(m.ValueRedrawCount(), composed + (s.Paints ? 1 : 0));
+    EXPECT_EQ(rec.Regions.size(), paints + (s.Paints ? 1 : 0));
+  }
+}
+
 TEST(VMeterCost, valuesWaitForTheNextFrameAndAMeterMayGoWhileWaiting) {
   TFramePacer &pacer = TFramePacer::Instance();
   struct TRestore {
