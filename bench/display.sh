@@ -25,3 +25,12 @@ stop_display() {
     wait "$XPID" 2>/dev/null || true
   fi
 }
+# What both scripts start with: the built program ($telmora, from BUILD_DIR or $TELMORA), a display
+# and a scratch folder ($work), both gone when the script ends.
+prepare_run() {
+  telmora=${TELMORA:-$1/app/telmora}
+  [[ -x $telmora ]] || { echo "no $telmora: build it first" >&2; exit 1; }
+  start_display
+  work=$(mktemp -d)
+  trap 'stop_display; rm -rf "$work"' EXIT
+}

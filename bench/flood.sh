@@ -9,12 +9,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build-rel}
 runs=${2:-3}
 bytes=${3:-$((16 << 20))}
-telmora=${TELMORA:-$build/app/telmora}
-[[ -x $telmora ]] || { echo "no $telmora: build it first" >&2; exit 1; }
 source "$here/display.sh"
-start_display
-work=$(mktemp -d)
-trap 'stop_display; rm -rf "$work"' EXIT
+prepare_run "$build"
 echo "load: $(uptime | sed 's/.*load average: //')"
 for ((i = 1; i <= runs; i++)); do
   python3 "$here/ptyfeed.py" flood --bytes "$bytes" --label "telmora run $i" ${XPID:+--also $XPID} -- \

@@ -13,12 +13,8 @@ build=${1:-build-rel}
 runs=${2:-3}
 rate=${3:-37500}
 seconds=${4:-10}
-telmora=${TELMORA:-$build/app/telmora}
-[[ -x $telmora ]] || { echo "no $telmora: build it first" >&2; exit 1; }
 source "$here/display.sh"
-start_display
-work=$(mktemp -d)
-trap 'stop_display; rm -rf "$work"' EXIT
+prepare_run "$build"
 
 # name|command line ({PORT} is the pseudo-terminal). A console program gets a terminal of its own
 # from script(1), whose output goes to /dev/null; script's own CPU is left out of the figures.
