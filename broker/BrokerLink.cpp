@@ -274,7 +274,8 @@ void TBrokerCore::Drain() {
     DrainPosted = false;
   }
   Received += taken.size();
-  if (OnMessages && !taken.empty()) OnMessages(taken);
+  // A copy: the handler may replace the link's handler while it runs.
+  if (auto handler = OnMessages; handler && !taken.empty()) handler(taken);
 }
 
 void TBrokerCore::RunSender() {

@@ -95,7 +95,8 @@ public:
   // Hands the batch to the sender.
   void Flush();
 
-  // Panel: runs on the GUI thread with the messages that arrived since the last call.
+  // Panel: runs on the GUI thread with the messages that arrived since the last call; set before
+  // Start. It must not stop the link itself (the network thread may be waiting for it to return).
   std::function<void(std::vector<TBrokerMessage> &)> OnMessages;
 
   TBrokerCounts Counts() const;
