@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "broker/BrokerUrl.h"
+
 const std::vector<std::string> &PageNames() {
   static const std::vector<std::string> names = {"Show", "Instrumente", "Schnittstelle", "Terminal", "Optionen", "Hilfe"};
   return names;
@@ -104,6 +106,16 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
           cl.Error = "invalid speed '" + speed + "': give 1 for real time, 2 for twice as fast, 0.5 for half "
                      "as fast, or 0 for as fast as possible";
       }
+    } else if (a == "--mqtt" || a.rfind("--mqtt=", 0) == 0 || a == "--mqtt-source" || a.rfind("--mqtt-source=", 0) == 0) {
+      const bool source = a.rfind("--mqtt-source", 0) == 0;
+      std::string &url = source ? cl.MqttSource : cl.Mqtt;
+      value(source ? "--mqtt-source" : "--mqtt", url);
+      std::string why;
+      if (cl.Error.empty() && !ParseBrokerUrl(url, &why)) cl.Error = why;
+    } else if (a == "--mqtt-cafile" || a.rfind("--mqtt-cafile=", 0) == 0) {
+      value("--mqtt-cafile", cl.MqttCaFile);
+    } else if (a == "--mqtt-password-file" || a.rfind("--mqtt-password-file=", 0) == 0) {
+      value("--mqtt-password-file", cl.MqttPasswordFile);
     } else if (a == "--connect") {
       cl.Connect = true;
     } else if (a == "--trace") {
@@ -123,6 +135,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
   if (cl.Error.empty() && speedGiven && cl.Replay.empty()) cl.Error = "--speed goes with --replay FILE";
   if (cl.Error.empty() && !cl.Replay.empty() && (cl.Demo || !cl.Port.empty() || cl.BaudRate != 0 || cl.Connect))
     cl.Error = "--replay brings its own device: it cannot be combined with --demo, --port, --baud or --connect";
+  if (cl.Error.empty() && !cl.Mqtt.empty() && !cl.MqttSource.empty())
+    cl.Error = "--mqtt publishes the serial port's values, --mqtt-source shows a broker's: give one of them";
+  if (cl.Error.empty() && !cl.MqttSource.empty() &&
+      (cl.Demo || !cl.Replay.empty() || !cl.Port.empty() || cl.BaudRate != 0 || cl.Connect))
+    cl.Error = "--mqtt-source takes the values from the broker: it cannot be combined with --demo, --replay, "
+               "--port, --baud or --connect";
   return cl;
 }
 
@@ -151,6 +169,17 @@ std::string UsageText(const std::string &program) {
          "  --speed X          replay at X times real time; 0 plays as fast as possible\n"
          "  --demo             start connected to a built-in simulated device that sends values\n"
          "                     to all ten meters (your own settings are left alone)\n"
+         "  --mqtt URL         publish every value to the MQTT broker at URL:\n"
+         "                     mqtt://[user@]host[:port][/prefix] or mqtts://... (TLS); topics\n"
+         "                     are prefix/1 ... prefix/10, prefix/N/meta and prefix/status\n"
+         "  --mqtt-source URL  show the values a broker carries below URL's prefix instead of\n"
+         "                     those of the serial port (a remote panel)\n"
+         "  --mqtt-cafile FILE\n"
+         "                     trust the CA certificates in FILE for mqtts:// (default: the\n"
+         "                     system's)\n"
+         "  --mqtt-password-file FILE\n"
+         "                     send the first line of FILE as the broker password (or set\n"
+         "                     TELMORA_MQTT_PASSWORD); it is never stored or shown\n"
          "  --list-ports       print the serial ports found, one per line: path, by-id name,\n"
          "                     USB vendor:product and serial number, driver; then exit\n"
          "  -h, --help         show this help and exit\n"

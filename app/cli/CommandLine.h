@@ -21,6 +21,10 @@ struct TCommandLine {
   bool RecordRaw = false; // the recording keeps dropped records too
   std::string Replay;     // recording to play into the meters, empty for none
   double Speed = 1.0;     // replay speed: 1 real time, 2 twice as fast, 0 as fast as possible
+  std::string Mqtt;       // broker URL every value is published to; empty for the stored setting
+  std::string MqttSource; // broker URL the meters take their values from; empty for the serial port
+  std::string MqttCaFile; // CA certificates (PEM) an mqtts:// broker is checked against
+  std::string MqttPasswordFile; // file whose first line is the broker password
   std::string Error;      // set when the arguments are not understood
 };
 

@@ -7,10 +7,11 @@
 #include "app/records/MeasurementProtocol.h"
 #include "platform/FormatSettings.h"
 
-void TDropLog::Add(const std::string &record, TClock::time_point time) {
+void TDropLog::Add(const std::string &record, TClock::time_point time, const std::string &reason) {
   TEntry &slot = FRing[FCount % Capacity];
   slot.Time = time;
   slot.Record.assign(record); // keeps the slot's storage: no allocation once the ring is warm
+  slot.Reason.assign(reason);
   ++FCount;
 }
 
@@ -23,7 +24,11 @@ std::vector<TDropLog::TEntry> TDropLog::Entries() const {
 }
 
 std::string TDropLog::LastReason() const {
-  return FCount == 0 ? std::string() : PrintableText(DropReason(FRing[(FCount - 1) % Capacity].Record), 120);
+  return FCount == 0 ? std::string() : PrintableText(EntryReason(FRing[(FCount - 1) % Capacity]), 120);
+}
+
+std::string EntryReason(const TDropLog::TEntry &entry) {
+  return entry.Reason.empty() ? DropReason(entry.Record) : entry.Reason;
 }
 
 std::string DropReason(const std::string &record) {
@@ -59,5 +64,5 @@ std::string DropLogLine(const TDropLog::TEntry &entry) {
   char clock[32];
   std::snprintf(clock, sizeof clock, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, int(ms % 1000));
   return std::string(clock) + "  " + PrintableText(entry.Record, 80) + "  ->  " +
-         PrintableText(DropReason(entry.Record), 120);
+         PrintableText(EntryReason(entry), 120);
 }

@@ -15,10 +15,13 @@ public:
   struct TEntry {
     TClock::time_point Time;
     std::string Record;
+    std::string Reason; // "" for a serial record: its reason is worked out from it
   };
 
   void Add(const std::string &record) { Add(record, TClock::now()); }
-  void Add(const std::string &record, TClock::time_point time);
+  void Add(const std::string &record, TClock::time_point time, const std::string &reason = {});
+  // Something that is no serial record (a broker's message, shown as "topic payload"), with its reason.
+  void AddWithReason(const std::string &record, const std::string &reason) { Add(record, TClock::now(), reason); }
   // Records dropped since the start, also those no longer kept.
   std::uint64_t Count() const { return FCount; }
   // The kept records, oldest first.
@@ -36,5 +39,7 @@ std::string DropReason(const std::string &record);
 // `text` with control bytes as \xNN, cut after `longest` bytes ("..." marks the cut), so that a
 // line of garbage stays one readable line.
 std::string PrintableText(const std::string &text, std::size_t longest);
+// Why `entry` was dropped: its own reason, or the serial record's.
+std::string EntryReason(const TDropLog::TEntry &entry);
 // One line of the list shown to the user: local time with milliseconds, the record, the reason.
 std::string DropLogLine(const TDropLog::TEntry &entry);

@@ -20,8 +20,8 @@ TTraceWriter::TTraceWriter(int Fd) : FFd(Fd) {
 
 TTraceWriter::~TTraceWriter() { Flush(); }
 
-void TTraceWriter::Measurement(const std::string &Record, const TAnVMeter *Meter) {
-  if (!FStopped) Line(TraceLine(Record, Meter));
+void TTraceWriter::Measurement(const std::string &Record, const TAnVMeter *Meter, const std::string &Reason) {
+  if (!FStopped) Line(TraceLine(Record, Meter, Reason));
 }
 
 void TTraceWriter::Line(const std::string &Text) {
@@ -63,7 +63,7 @@ void TTraceWriter::Flush() {
   FFreshLines = false;
 }
 
-std::string TraceLine(const std::string &Record, const TAnVMeter *Meter) {
+std::string TraceLine(const std::string &Record, const TAnVMeter *Meter, const std::string &Reason) {
   std::string line = Record;
   line += " -> ";
   if (Meter) {
@@ -76,7 +76,7 @@ std::string TraceLine(const std::string &Record, const TAnVMeter *Meter) {
     line.append(digits, end.ptr);
   } else {
     line += "dropped: ";
-    line += DropReason(Record);
+    line += Reason.empty() ? DropReason(Record) : Reason;
   }
   return line;
 }

@@ -22,8 +22,9 @@ public:
   TTraceWriter(const TTraceWriter &) = delete;
   TTraceWriter &operator=(const TTraceWriter &) = delete;
 
-  // The line of one record: the meter it set (null when it was dropped).
-  void Measurement(const std::string &Record, const TAnVMeter *Meter);
+  // The line of one record: the meter it set (null when it was dropped, for `Reason`, or when
+  // that is empty, for the serial record's reason).
+  void Measurement(const std::string &Record, const TAnVMeter *Meter, const std::string &Reason = {});
   // Appends `Text` and a line end.
   void Line(const std::string &Text);
   // Writes the buffer now. A reader that went away (EPIPE) ends the tracing for good; the
@@ -55,8 +56,8 @@ private:
 };
 
 // The line for one record without its line end: "record -> InstrN = value" or
-// "record -> dropped: reason".
-std::string TraceLine(const std::string &Record, const TAnVMeter *Meter);
+// "record -> dropped: reason" (`Reason`, or the serial record's when empty).
+std::string TraceLine(const std::string &Record, const TAnVMeter *Meter, const std::string &Reason = {});
 
 // The line for text the framer discarded: "1500 bytes discarded: record longer than the
 // 1024-byte buffer".

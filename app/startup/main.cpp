@@ -1,7 +1,10 @@
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include <QFileInfo>
@@ -59,6 +62,23 @@ int WriteScreenshot(TFormMain &form, const std::string &file, int settleMs) {
 
 // A second start had this window raised: the state it is in now. On stderr, so that standard
 // output carries records only.
+// The broker password: the first line of --mqtt-password-file, else TELMORA_MQTT_PASSWORD.
+// False with *error when the file cannot be read.
+bool BrokerPassword(const std::string &file, std::string &password, std::string *error) {
+  if (file.empty()) {
+    const char *env = std::getenv("TELMORA_MQTT_PASSWORD");
+    password = env ? env : "";
+    return true;
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in || !std::getline(in, password)) {
+    *error = "cannot read the password file " + file + (in ? " (it is empty)" : ": " + std::string(std::strerror(errno)));
+    return false;
+  }
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return true;
+}
+
 void TraceActivation(const QWidget &window) {
   std::cerr << "raise request: window " << (window.isMinimized() ? "minimized" : "normal")
             << (window.isActiveWindow() ? ", active" : ", not active") << std::endl;
@@ -96,6 +116,16 @@ int main(int argc, char **argv) {
     return 1;
   }
 
+  std::string brokerPassword, passwordError;
+  if (!BrokerPassword(cl.MqttPasswordFile, brokerPassword, &passwordError)) {
+    std::cerr << "telmora: " << passwordError << "\n";
+    return 2;
+  }
+  if (!cl.MqttCaFile.empty() && !std::ifstream(cl.MqttCaFile)) {
+    std::cerr << "telmora: cannot read the CA file " << cl.MqttCaFile << ": " << std::strerror(errno) << "\n";
+    return 2;
+  }
+
   // Registered before any window exists; the demo, replays and screenshots neither turn others away nor
   // are turned away.
   std::optional<TInstanceApplication> instance;
@@ -126,6 +156,19 @@ int main(int argc, char **argv) {
   InstallCloseSignals(&app, [](int) { QApplication::closeAllWindows(); });
   if (trace) form.OnMeasurement = [&trace](const std::string &r, const TAnVMeter *m) { trace->Measurement(r, m); };
   if (trace) TraceDiscards(*trace, *form.ComDataPacket1);
+  if (trace)
+    form.OnRemoteMeasurement = [&trace](const std::string &text, const TAnVMeter *m, const std::string &why) {
+      trace->Measurement(text, m, why);
+    };
+  // The broker's state goes to --trace; without it a failure is told once on stderr, not per retry.
+  form.OnBrokerEvent = [&trace](const std::string &line) {
+    if (trace)
+      trace->Line(line);
+    else if (line.rfind("MQTT getrennt", 0) == 0)
+      std::cerr << "telmora: " << line << std::endl;
+  };
+  // Before the window shows: showing restores the stored broker, which starts with them.
+  form.SetBrokerCredentials(brokerPassword, cl.MqttCaFile);
   if (cl.Trace) form.OneInstance1->OnActivate = [&form](TObject *) { TraceActivation(form); };
   if (cl.Trace && instance && instance->Guard().Registered() && !form.OneInstance1->Terminating())
     std::cerr << "instance: first copy, a later start raises this window" << std::endl;
@@ -170,6 +213,10 @@ int main(int argc, char **argv) {
     // Shown first: showing restores the stored port, which the command line's choice replaces.
     form.show();
     form.UsePort(cl.Port, cl.BaudRate);
+  }
+  if (!cl.Mqtt.empty() || !cl.MqttSource.empty()) {
+    form.show();
+    form.UseBroker(cl.MqttSource.empty() ? cl.Mqtt : cl.MqttSource, !cl.MqttSource.empty());
   }
   if (!cl.Page.empty()) {
     // The window starts on its Show page; the requested page follows once it is shown.

@@ -109,6 +109,8 @@ TFormMain::TFormMain(QWidget *parent, const std::string &settingsFile) : QMainWi
 TFormMain::~TFormMain() {
   // A window destroyed without being closed still saves; the storage writes the file when it goes.
   SaveSettingsOnDestroy();
+  // The link's hand-overs reach this window: it ends while the window is whole.
+  StopBroker();
   // Pages are destroyed with the window; their focus changes must not reach a half-gone window.
   disconnect(qApp, &QApplication::focusChanged, this, &TFormMain::FocusChanged);
   // Closing the port still delivers what was received before; the window those records reach

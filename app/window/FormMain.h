@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QString>
 
+#include "broker/BrokerLink.h"
 #include "platform/Application.h"
 #include "platform/Events.h"
 #include "platform/Font.h"
@@ -20,6 +21,7 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -158,6 +160,31 @@ public:
   void SetReplayStatus(const std::string &text);
   const std::string &ReplayStatus() const { return FReplayStatus; }
 
+  // The broker link (Optionen page, group "MQTT"): a publisher sends every record a meter takes,
+  // a panel takes the meters' values from the broker instead of the port. The password and the
+  // CA file come from outside (the command line, the environment) and are never stored.
+  void SetBrokerCredentials(const std::string &password, const std::string &caFile);
+  // A broker chosen outside the page (the command line): `source` makes this window a panel of
+  // the broker's values, otherwise it publishes to it. The page shows the choice; it is stored.
+  void UseBroker(const std::string &url, bool source);
+  // Starts, restarts or stops the link to match the page (also when the port and with it the
+  // default prefix changed).
+  void ApplyBrokerOptions();
+  // The link in use, or null.
+  const TBrokerLink *BrokerLink() const { return FBroker.get(); }
+  // The topic prefix the link uses: the URL's, the page's, or telmora/<host>/<port>.
+  std::string BrokerPrefix() const;
+  // A panel's messages: each one checked as a serial record and given to its meter.
+  void TakeBrokerMessages(std::vector<TBrokerMessage> &messages);
+  // Told of every message a panel took or dropped: the text shown for it ("topic payload"), the
+  // meter it set (null when dropped) and why it was dropped; the command line's --trace prints it.
+  std::function<void(const std::string &text, const TAnVMeter *meter, const std::string &reason)> OnRemoteMeasurement;
+  // Told when the link's state reads differently ("MQTT verbunden", "MQTT getrennt: …") and when
+  // values were dropped since the last tick: once per change, never per retry.
+  std::function<void(const std::string &line)> OnBrokerEvent;
+  // Twice a second while a link runs: descriptions, state, rates, status line.
+  void BrokerTick();
+
   // True while ComPort1 lost its device and waits for it to come back (ComReconnect1).
   bool WaitingForDevice() const;
   // Told when that wait starts (true) and ends (false), after the lamps show it.
@@ -248,6 +275,13 @@ public:
   TColorBox *ColorBoxShowFarbeNach = nullptr;
   TColorBox *ColorBoxShowFarbeVon = nullptr;
   QCheckBox *CheckBoxAutomatischNeuVerbinden = nullptr;
+  QGroupBox *GroupBoxMqtt = nullptr;
+  QLineEdit *EditMqttBroker = nullptr;
+  QLineEdit *EditMqttPraefix = nullptr;
+  QCheckBox *CheckBoxMqttSenden = nullptr;
+  QComboBox *ComboBoxMqttQoS = nullptr;
+  QComboBox *ComboBoxMqttQuelle = nullptr;
+  QLabel *LabelMqttHinweis = nullptr;
 
   QPushButton *ButtonInstrAktivieren = nullptr;
   QTabWidget *PageControl2 = nullptr;
@@ -293,6 +327,15 @@ private:
   void BuildOptionenPage();
   void BuildReconnect();
   QWidget *BuildReconnectOption(QWidget *parent);
+  QWidget *BuildBrokerOptions(QWidget *parent);
+  void RestoreBrokerSettings(TFormStorage &storage);
+  void SaveBrokerSettings(TFormStorage &storage);
+  // The link's settings as the page and the credentials give them; false with *why when the
+  // page's URL or prefix is unusable.
+  bool WantedBroker(TBrokerSettings &settings, std::string *why) const;
+  void StopBroker();
+  // A record a meter took goes to the broker (publisher only).
+  void PublishRecord(std::int32_t instrument, float value);
   void ShowWaitingForDevice(bool waiting);
   void RestoreReconnectSetting(TFormStorage &storage);
   void SaveReconnectSetting(TFormStorage &storage);
@@ -356,4 +399,16 @@ private:
 
   bool FShownOnce = false;
   QRect FDesignGeometry;
+
+  std::unique_ptr<TBrokerLink> FBroker;
+  TBrokerSettings FBrokerSettings; // what FBroker was started with
+  std::string FBrokerPassword, FBrokerCaFile;
+  QTimer *FBrokerTimer = nullptr;
+  QTimer *FBrokerFlush = nullptr; // hands a batch over once the records of one delivery are in
+  std::string FBrokerEvent;       // the state last told OnBrokerEvent
+  std::uint64_t FBrokerDroppedTold = 0;
+  TBrokerCounts FBrokerSample;
+  std::int64_t FBrokerSampleMs = 0;
+  double FBrokerSentRate = 0, FBrokerDroppedRate = 0, FBrokerReceivedRate = 0;
+  bool FSourceOffline = false;
 };

@@ -24,6 +24,7 @@ void TFormMain::ComDataPacket1Packet(TObject *, const std::string &Str) {
   }
   ++FRecordsSeen;
   if (!set) FDropLog->Add(Str);
+  if (set) PublishRecord(record->Instrument, record->Value);
   if (FRecorder) {
     if (!set)
       FRecorder->Dropped(Str);

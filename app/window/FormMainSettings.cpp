@@ -87,6 +87,7 @@ void TFormMain::AfterStoredPropsRestored(TFormStorage &storage) {
   }
   RestoreReconnectSetting(storage);
   UsePort({}, 0);
+  RestoreBrokerSettings(storage);
   UpdateNoMeterHint();
 }
 
@@ -95,6 +96,7 @@ void TFormMain::AfterStoredPropsSaved(TFormStorage &storage) {
     storage.Storage()->WriteValue(storage.PropsSection(), "ComPort1_CustomBaudRate",
                                   EncodeInteger(ComPort1->CustomBaudRate()));
   SaveReconnectSetting(storage);
+  SaveBrokerSettings(storage);
 }
 
 void TFormMain::ApplyFirstStartLayout() {

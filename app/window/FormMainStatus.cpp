@@ -133,6 +133,16 @@ void TFormMain::UpdateStatusLine() {
       info.DiscardDetails += DiscardLine(reason, n, framer->BufferLimit());
     }
   }
+  if (FBroker) {
+    const TBrokerCounts c = FBroker->Counts();
+    info.Broker = FBrokerSettings.Panel ? buPanel : buPublisher;
+    info.BrokerConnected = c.State == TBrokerState::Connected;
+    info.BrokerFailure = c.Failure;
+    info.BrokerSentPerSecond = FBrokerSentRate;
+    info.BrokerDroppedPerSecond = FBrokerDroppedRate;
+    info.BrokerReceivedPerSecond = FBrokerReceivedRate;
+    info.SourceOffline = FSourceOffline;
+  }
   StatusLine1->Show(info);
   if (FDropLogDialog && FDropLogDialog->isVisible()) FillDropLog(*FDropLogDialog, *FDropLog);
 }

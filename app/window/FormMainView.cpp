@@ -171,6 +171,7 @@ void TFormMain::BuildOptionenPage() {
   grid->addWidget(ColorBoxShowFarbeVon, 1, 1);
   page->addWidget(group, 0, Qt::AlignLeft);
   page->addWidget(BuildReconnectOption(TabSheetOptionen), 0, Qt::AlignLeft);
+  page->addWidget(BuildBrokerOptions(TabSheetOptionen), 0, Qt::AlignLeft);
   page->addStretch(1);
 }
 

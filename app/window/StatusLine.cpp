@@ -50,6 +50,22 @@ std::string StateText(const TStatusInfo &info) {
   return {};
 }
 
+std::string BrokerText(const TStatusInfo &info) {
+  if (info.Broker == buNone) return {};
+  std::string s = info.BrokerConnected        ? "MQTT verbunden"
+                  : info.BrokerFailure.empty() ? "MQTT verbindet"
+                                               : "MQTT getrennt: " + info.BrokerFailure;
+  const TFormatSettings &fs = FormatSettings();
+  if (info.Broker == buPublisher) {
+    s += ", " + ShortRate(info.BrokerSentPerSecond, fs) + " gesendet/s, " + ShortRate(info.BrokerDroppedPerSecond, fs) +
+         " verworfen/s";
+  } else {
+    s += ", " + ShortRate(info.BrokerReceivedPerSecond, fs) + " empfangen/s";
+    if (info.SourceOffline) s += ", Quelle offline";
+  }
+  return s;
+}
+
 TStatusLine::TStatusLine(QWidget *parent) : QStatusBar(parent) {
   setObjectName(QStringLiteral("StatusLine1"));
   setSizeGripEnabled(false);
@@ -61,10 +77,12 @@ TStatusLine::TStatusLine(QWidget *parent) : QStatusBar(parent) {
   FPort = AddField("StatusPort", 0);
   FState = AddField("StatusState", 0);
   FRecording = AddField("StatusRecording", 0);
+  FBroker = AddField("StatusBroker", 0);
   FRate = AddField("StatusRate", 0);
   FDropped = AddField("StatusDropped", 1);
   FDiscarded = AddField("StatusDiscarded", 0);
   FRecording->hide();
+  FBroker->hide();
   FDropped->setCursor(Qt::PointingHandCursor);
   FDropped->setToolTip(QStringLiteral("Klicken zeigt die letzten 100 verworfenen Datensätze mit Grund"));
   FDropped->installEventFilter(this);
@@ -100,6 +118,8 @@ void TStatusLine::Show(const TStatusInfo &info) {
   // Hiding a hidden field still lays the whole line out again.
   if (FRecording->isHidden() == !info.RecordingFile.empty()) FRecording->setVisible(!info.RecordingFile.empty());
   SetText(FRecording, QStringLiteral("Aufzeichnung: ") + QString::fromStdString(info.RecordingFile));
+  if (FBroker->isHidden() == (info.Broker != buNone)) FBroker->setVisible(info.Broker != buNone);
+  SetText(FBroker, QString::fromStdString(BrokerText(info)));
   SetText(FRate, QString::fromStdString(ShortRate(info.RecordsPerSecond, fs) + " Datensätze/s, " +
                                         ShortRate(info.BytesPerSecond, fs) + " Byte/s"));
   QString dropped = QStringLiteral("Verworfene Datensätze: %1").arg(info.Dropped);

@@ -129,3 +129,40 @@ TEST(CommandLine, RecordingAndReplay) {
     EXPECT_EQ(cl.Speed, c.speed) << what;
   }
 }
+
+TEST(CommandLine, BrokerOptions) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string mqtt = "", source = "", caFile = "", passwordFile = "";
+    std::string error = ""; // a part of it
+  };
+  const std::vector<Case> cases = {
+      {.args = {"--mqtt", "mqtt://pi/lab"}, .mqtt = "mqtt://pi/lab"},
+      {.args = {"--mqtt=mqtts://me@broker:8884", "--mqtt-cafile", "ca.pem", "--mqtt-password-file=pw"},
+       .mqtt = "mqtts://me@broker:8884", .caFile = "ca.pem", .passwordFile = "pw"},
+      {.args = {"--mqtt-source", "mqtt://pi/telmora/pi/ttyUSB0"}, .source = "mqtt://pi/telmora/pi/ttyUSB0"},
+      {.args = {"--demo", "--mqtt", "mqtt://localhost"}, .mqtt = "mqtt://localhost"},
+      {.args = {"--mqtt", "http://pi"}, .mqtt = "http://pi", .error = "must start with mqtt:// or mqtts://"},
+      {.args = {"--mqtt", "mqtt://me:secret@pi"}, .mqtt = "mqtt://me:secret@pi", .error = "password does not belong"},
+      {.args = {"--mqtt-source", "mqtt://pi:70000"}, .source = "mqtt://pi:70000", .error = "between 1 and 65535"},
+      {.args = {"--mqtt"}, .error = "option '--mqtt' needs a value"},
+      {.args = {"--mqtt-cafile"}, .error = "option '--mqtt-cafile' needs a value"},
+      {.args = {"--mqtt", "mqtt://a", "--mqtt-source", "mqtt://b"}, .mqtt = "mqtt://a", .source = "mqtt://b",
+       .error = "give one of them"},
+      {.args = {"--mqtt-source", "mqtt://b", "--connect"}, .source = "mqtt://b", .error = "cannot be combined"},
+      {.args = {"--mqtt-source", "mqtt://b", "--demo"}, .source = "mqtt://b", .error = "cannot be combined"},
+  };
+  for (const auto &c : cases) {
+    const TCommandLine cl = ParseCommandLine(c.args);
+    const std::string what = ::testing::PrintToString(c.args);
+    EXPECT_EQ(cl.Mqtt, c.mqtt) << what;
+    EXPECT_EQ(cl.MqttSource, c.source) << what;
+    EXPECT_EQ(cl.MqttCaFile, c.caFile) << what;
+    EXPECT_EQ(cl.MqttPasswordFile, c.passwordFile) << what;
+    EXPECT_EQ(cl.Error.empty(), c.error.empty()) << what << ": " << cl.Error;
+    EXPECT_NE(cl.Error.find(c.error), std::string::npos) << what << ": " << cl.Error;
+  }
+  for (const char *option : {"--mqtt URL", "--mqtt-source URL", "--mqtt-cafile FILE", "--mqtt-password-file FILE",
+                             "TELMORA_MQTT_PASSWORD"})
+    EXPECT_NE(UsageText("telmora").find(option), std::string::npos) << option;
+}
