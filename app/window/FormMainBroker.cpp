@@ -228,7 +228,9 @@ void TFormMain::BrokerTick() {
   const std::string event = connected ? "MQTT verbunden" : c.Failure.empty() ? "" : "MQTT getrennt: " + c.Failure;
   if (!event.empty() && event != FBrokerEvent) {
     FBrokerEvent = event;
-    if (OnBrokerEvent) OnBrokerEvent(event + " (" + BrokerUrlText(FBrokerSettings.Url) + ", " + FBrokerSettings.Prefix + ")");
+    TBrokerUrl where = FBrokerSettings.Url;
+    where.Prefix.clear(); // named on its own: it may come from the page or the port
+    if (OnBrokerEvent) OnBrokerEvent(event + " (" + BrokerUrlText(where) + ", " + FBrokerSettings.Prefix + ")");
   }
   if (c.Dropped > FBrokerDroppedTold) {
     if (OnBrokerEvent)
@@ -260,7 +262,8 @@ void TFormMain::TakeBrokerMessages(std::vector<TBrokerMessage> &messages) {
         why = "the meter is missing";
       }
     }
-    const std::string shown = PrintableText(prefix + "/" + m.Level, 120) + " " + PrintableText(m.Payload, 80);
+    const std::string shown =
+        PrintableText(prefix + "/" + m.Level, 120) + " " + PrintableText(m.Payload, 80) + (m.TooLong ? "..." : "");
     if (!set) FDropLog->AddWithReason(shown, why);
     // What the broker kept or the publisher repeats moves the meter but is no new measurement.
     if (!m.Replayed) {

@@ -9,8 +9,10 @@
 #include <sys/stat.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTemporaryDir>
 
@@ -222,6 +224,12 @@ TEST_F(FormStorageTest, everyStoredPropertyRoundTripsThroughAChangedValue) {
   }
   EXPECT_GE(changed, 600);
   form->CheckBoxAutomatischNeuVerbinden->setChecked(false); // kept beside the stored properties
+  // So are the broker's settings (a panel of a broker nobody answers on: the link only retries).
+  form->EditMqttBroker->setText(QStringLiteral("mqtt://127.0.0.1:1/lab"));
+  form->EditMqttPraefix->setText(QStringLiteral("rig/2"));
+  form->CheckBoxMqttSenden->setChecked(true);
+  form->ComboBoxMqttQoS->setCurrentIndex(1);
+  form->ComboBoxMqttQuelle->setCurrentIndex(1);
   Close(form);
   const std::string first = ReadAll(File);
 
