@@ -262,8 +262,10 @@ void TFormMain::TakeBrokerMessages(std::vector<TBrokerMessage> &messages) {
         why = "the meter is missing";
       }
     }
+    // Whatever a broker delivers is shown as one line without control bytes, reason included.
     const std::string shown =
         PrintableText(prefix + "/" + m.Level, 120) + " " + PrintableText(m.Payload, 80) + (m.TooLong ? "..." : "");
+    why = PrintableText(why, 160);
     if (!set) FDropLog->AddWithReason(shown, why);
     // What the broker kept or the publisher repeats moves the meter but is no new measurement.
     if (!m.Replayed) {

@@ -105,7 +105,7 @@ for args, words in [(["--mqtt", "http://host"], "mqtt:// or mqtts://"),
     r = subprocess.run([pub_bin] + args, capture_output=True, text=True, timeout=30)
     check("%s exits 2 saying %r" % (" ".join(args), words), r.returncode == 2 and words in r.stderr, "%d %s" % (r.returncode, r.stderr))
 
-broker = Broker()
+broker = Broker("allow_anonymous true\n")
 broker.start()
 
 # A panel first, then the board's publisher: the same values in the same order.
