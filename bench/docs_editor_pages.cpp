@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QString>
 
@@ -53,5 +54,8 @@ int main(int argc, char **argv) {
   if (!Save(form, argv[1])) return 1;
 
   form.ShowPageByName("Optionen");
+  // A broker typed in, not yet in use ("Werte senden" off): the prefix shows its default.
+  form.EditMqttBroker->setText(QStringLiteral("mqtt://raspberrypi.local"));
+  form.ApplyBrokerOptions();
   return Save(form, argv[2]) ? 0 : 1;
 }

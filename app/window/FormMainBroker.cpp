@@ -168,7 +168,10 @@ void TFormMain::ApplyBrokerOptions() {
   TBrokerSettings wanted;
   std::string why;
   const bool want = WantedBroker(wanted, &why);
-  EditMqttPraefix->setPlaceholderText(QString::fromStdString(DefaultTopicPrefix(ThisHostName(), PortName())));
+  // The prefix in effect while the field is empty: the URL's, or the default one.
+  const auto url = ParseBrokerUrl(Trimmed(EditMqttBroker), nullptr);
+  EditMqttPraefix->setPlaceholderText(QString::fromStdString(
+      url && !url->Prefix.empty() ? url->Prefix : DefaultTopicPrefix(ThisHostName(), PortName())));
   LabelMqttHinweis->setText(QString::fromStdString(why));
   LabelMqttHinweis->setVisible(!why.empty());
   if (want && FBroker && SameLink(wanted, FBrokerSettings)) return;
@@ -299,7 +302,9 @@ void TFormMain::RestoreBrokerSettings(TFormStorage &storage) {
     } catch (const EStoredValue &) {
     }
   }
-  ApplyBrokerOptions();
+  // Once the start is through: a port given on the command line replaces the stored one right
+  // after the restore, and with it the default prefix.
+  QTimer::singleShot(0, this, [this] { ApplyBrokerOptions(); });
 }
 
 void TFormMain::SaveBrokerSettings(TFormStorage &storage) {

@@ -96,6 +96,7 @@ public:
   TMosquitto &operator=(const TMosquitto &) = delete;
 
   int Port() const { return FPort; }
+  pid_t Pid() const { return FPid; }
   const std::string &Folder() const { return FDir; }
   std::string CaFile() const { return FDir + "/ca.crt"; }
   std::string Url(const std::string &prefix = "") const {
