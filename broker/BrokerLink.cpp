@@ -14,6 +14,7 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "broker/BrokerFailure.h"
@@ -279,6 +280,7 @@ void TBrokerCore::Drain() {
 }
 
 void TBrokerCore::RunSender() {
+  pthread_setname_np(pthread_self(), "mqtt-send");
   mosquitto_property *repeat = nullptr;
   mosquitto_property_add_string_pair(&repeat, MQTT_PROP_USER_PROPERTY, RepeatName, RepeatValue);
   std::uint64_t publishedSeq[11] = {}; // the newest value sent on this connection, per meter
@@ -352,6 +354,7 @@ void TBrokerCore::RunSender() {
 }
 
 void TBrokerCore::RunNet() {
+  pthread_setname_np(pthread_self(), "mqtt-net");
   InitLibrary();
   Mosq = mosquitto_new(S.ClientId.c_str(), true, this);
   const auto finish = [this] {
