@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include "platform/TextCodec.h"
+
 namespace {
 
 bool StartsWithNoCase(std::string_view text, std::string_view head) {
@@ -15,27 +17,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view head) {
 
 bool HostNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
-}
-
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not a valid one.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  std::size_t n;
-  unsigned min;
-  unsigned cp;
-  if (b < 0x80) return 1;
-  if ((b & 0xE0) == 0xC0) n = 2, min = 0x80, cp = b & 0x1F;
-  else if ((b & 0xF0) == 0xE0) n = 3, min = 0x800, cp = b & 0x0F;
-  else if ((b & 0xF8) == 0xF0) n = 4, min = 0x10000, cp = b & 0x07;
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    const auto c = static_cast<unsigned char>(s[i + k]);
-    if ((c & 0xC0) != 0x80) return 0;
-    cp = cp << 6 | (c & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
 }
 
 } // namespace
@@ -52,7 +33,7 @@ bool ValidTopicPrefix(std::string_view prefix, std::string *error) {
     const char c = prefix[i];
     if (c == '+' || c == '#') return fail(std::string("A topic prefix may not hold the wildcard \"") + c + "\".");
     if (c == '\0') return fail("A topic prefix may not hold a NUL character.");
-    const std::size_t n = Utf8Length(prefix, i);
+    const std::size_t n = Utf8SequenceLength(prefix, i);
     if (n == 0) return fail("The topic prefix is not valid UTF-8.");
     i += n;
   }
@@ -95,7 +76,7 @@ std::optional<TBrokerUrl> ParseBrokerUrl(std::string_view text, std::string *err
                   "TELMORA_MQTT_PASSWORD.");
     if (user.empty()) return fail("the user name before \"@\" is empty.");
     for (std::size_t i = 0; i < user.size();) {
-      const std::size_t n = Utf8Length(user, i);
+      const std::size_t n = Utf8SequenceLength(user, i);
       if (n == 0 || static_cast<unsigned char>(user[i]) < 0x20) return fail("the user name holds a character that is not allowed.");
       i += n;
     }

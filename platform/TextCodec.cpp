@@ -25,39 +25,38 @@ void AppendUtf8(std::string &out, char32_t cp) {
 
 } // namespace
 
-bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto b = static_cast<std::uint8_t>(text[i]);
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    int more = 0;
-    char32_t cp = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      more = 1;
-      cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      more = 2;
-      cp = b & 0x0F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      more = 3;
-      cp = b & 0x07;
-    } else {
-      return false;
-    }
-    if (i + static_cast<size_t>(more) >= text.size()) return false;
-    for (int k = 1; k <= more; ++k) {
-      const auto c = static_cast<std::uint8_t>(text[i + static_cast<size_t>(k)]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    // Overlong forms, surrogates and code points beyond Unicode are not UTF-8.
-    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    i += static_cast<size_t>(more) + 1;
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
+  const auto b = static_cast<std::uint8_t>(text[i]);
+  if (b < 0x80) return 1;
+  int more = 0;
+  char32_t cp = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    more = 1;
+    cp = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    more = 2;
+    cp = b & 0x0F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    more = 3;
+    cp = b & 0x07;
+  } else {
+    return 0;
   }
+  if (i + static_cast<size_t>(more) >= text.size()) return 0;
+  for (int k = 1; k <= more; ++k) {
+    const auto c = static_cast<std::uint8_t>(text[i + static_cast<size_t>(k)]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  // Overlong forms, surrogates and code points beyond Unicode are not UTF-8.
+  if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+    return 0;
+  return static_cast<size_t>(more) + 1;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  for (size_t i = 0, n; i < text.size(); i += n)
+    if ((n = Utf8SequenceLength(text, i)) == 0) return false;
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/records/RecordCsv.h"
+#include "platform/TextCodec.h"
 
 std::string ValuePayload(float value) {
   std::string s;
@@ -13,30 +14,11 @@ std::string ValuePayload(float value) {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at s[i], 0 when there is none.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  std::size_t n;
-  unsigned cp, min;
-  if (b < 0x80) return 1;
-  if ((b & 0xE0) == 0xC0) n = 2, cp = b & 0x1F, min = 0x80;
-  else if ((b & 0xF0) == 0xE0) n = 3, cp = b & 0x0F, min = 0x800;
-  else if ((b & 0xF8) == 0xF0) n = 4, cp = b & 0x07, min = 0x10000;
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    const auto c = static_cast<unsigned char>(s[i + k]);
-    if ((c & 0xC0) != 0x80) return 0;
-    cp = cp << 6 | (c & 0x3F);
-  }
-  return cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0 : n;
-}
-
 void AppendJsonString(std::string &out, std::string_view text) {
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
     const char c = text[i];
-    const std::size_t n = Utf8Length(text, i);
+    const std::size_t n = Utf8SequenceLength(text, i);
     if (n == 0) {
       out += "\xEF\xBF\xBD";
       ++i;
