@@ -172,6 +172,8 @@ void TFormMain::ApplyBrokerOptions() {
   const auto url = ParseBrokerUrl(Trimmed(EditMqttBroker), nullptr);
   EditMqttPraefix->setPlaceholderText(QString::fromStdString(
       url && !url->Prefix.empty() ? url->Prefix : DefaultTopicPrefix(ThisHostName(), PortName())));
+  // A panel publishes nothing: its values are someone else's.
+  CheckBoxMqttSenden->setEnabled(ComboBoxMqttQuelle->currentIndex() == 0);
   LabelMqttHinweis->setText(QString::fromStdString(why));
   LabelMqttHinweis->setVisible(!why.empty());
   if (want && FBroker && SameLink(wanted, FBrokerSettings)) return;

@@ -115,11 +115,13 @@ void TFormMain::UpdateStatusLine() {
     info.State = FWaitingForDevice ? lsWartetAufGeraet : lsGetrennt;
   info.ReplayText = FReplayStatus;
   if (FRecorder) info.RecordingFile = QFileInfo(QString::fromStdString(FRecorder->File())).fileName().toStdString();
-  if (open) {
+  // A panel's records come from the broker: counted like the port's (its link's tick samples them).
+  const bool panel = FBroker && FBrokerSettings.Panel;
+  if (open || panel) {
     FRateMeter->Sample(FRecordsSeen, framer ? framer->ReceivedBytes() : 0, SteadyMs());
     info.RecordsPerSecond = FRateMeter->RecordsPerSecond();
     info.BytesPerSecond = FRateMeter->BytesPerSecond();
-    if (info.RecordsPerSecond == 0 && info.BytesPerSecond == 0) FStatusTimer->stop();
+    if (info.RecordsPerSecond == 0 && info.BytesPerSecond == 0 && open) FStatusTimer->stop();
   } else {
     *FRateMeter = TRateMeter(); // the next session's rate starts from its own first sample
   }
