@@ -145,7 +145,8 @@ check("the publisher tells the broker is gone", pub.wait_for(lambda ls: any("MQT
 time.sleep(1)  # the broker stays away for a second
 broker.start()
 before = panel.count(" -> Instr")
-check("the publisher connects again", pub.wait_for(lambda ls: sum(l.startswith("MQTT verbunden") for l in ls) >= 2, 40))
+check("the publisher connects again", pub.wait_for(lambda ls: sum(l.startswith("MQTT verbunden") for l in ls) >= 2, 40),
+      str([l for l in pub.lines if "MQTT" in l]))
 check("values reach the panel again", panel.wait_for(lambda ls: sum(" -> Instr" in l for l in ls) > before + 100, 40),
       "%d -> %d" % (before, panel.count(" -> Instr")))
 sim.wait_for(lambda ls: False, 0)
