@@ -139,7 +139,9 @@ sim = Proc([sim_bin, "--rate", "200", "--duration", "12"])
 sim.wait_for(lambda ls: len(ls) > 0, 10)
 pub = Proc([pub_bin, "--settings", tmp + "/pub.ini", "--port", sim.lines[0], "--connect", "--record",
             tmp + "/pub2.csv", "--trace"])
-panel.wait_for(lambda ls: sum(" -> Instr" in l for l in ls) >= 200, 20)
+check("the publisher takes its broker from its settings",
+      pub.wait_for(lambda ls: any(l.startswith("MQTT verbunden") for l in ls), 30))
+check("values flow before the outage", panel.wait_for(lambda ls: sum(" -> Instr" in l for l in ls) >= 200, 30))
 broker.proc.stop(signal.SIGKILL)
 check("the publisher tells the broker is gone", pub.wait_for(lambda ls: any("MQTT getrennt" in l for l in ls), 20))
 time.sleep(1)  # the broker stays away for a second
