@@ -86,6 +86,10 @@ void TAnVMeter::RequestRepaint() {
   update();
 }
 
+void TAnVMeter::SetBounds(int left, int top, int width, int height) {
+  TAnAnalogGControl::SetBounds(left, top, std::clamp(width, 0, MaxSide), std::clamp(height, 0, MaxSide));
+}
+
 void TAnVMeter::SetAutoSize(bool v) {
   FAutoSize = v;
   RequestRepaint();

@@ -2,6 +2,7 @@
 // TooSmall and its recovery, AutoSize, scale step limits, blinking, the cost of a value (full
 // paints against compositions) and values no float range can break.
 #include <cfloat>
+#include <climits>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -288,6 +289,37 @@ TEST(VMeterSize, autoSizeOnScreenResizesOnceAndShowsTheWholeMeter) {
   const QImage shown = host.grab(m.geometry()).toImage();
   const TPoint p = Inside(m, PointerTriangle(FrameOf(m), m.PPT()));
   EXPECT_EQ(At(shown, p.X, p.Y), clLime);
+}
+
+TEST(VMeterSize, widthHeightAndPositionStayWithinTheirBoundsWhereverTheyAreSet) {
+  QWidget host;
+  TAnVMeter &m = *DesignMeter(host, 1, 116, 73);
+  constexpr int Max = TAnVMeter::MaxSide, Far = TAnGraphicControl::MaxPosition;
+  struct TCase {
+    const char *Name;
+    std::function<void(TAnVMeter &)> Set;
+    QRect Want;
+  };
+  const TCase cases[] = {
+      {"width and height beyond the bound", [](TAnVMeter &mm) { mm.SetBounds(5, 6, 30000, 16777215); }, {5, 6, Max, Max}},
+      {"the bound itself", [](TAnVMeter &mm) { mm.SetBounds(5, 6, Max, Max); }, {5, 6, Max, Max}},
+      {"negative sizes", [](TAnVMeter &mm) { mm.SetBounds(5, 6, -1, INT_MIN); }, {5, 6, 0, 0}},
+      {"width alone", [](TAnVMeter &mm) { mm.SetWidth(INT_MAX); }, {5, 6, Max, 0}},
+      {"height alone", [](TAnVMeter &mm) { mm.SetHeight(INT_MAX); }, {5, 6, Max, Max}},
+      {"positions at the ends of int", [](TAnVMeter &mm) { mm.SetBounds(INT_MAX, INT_MIN, 116, 73); }, {Far, -Far, 116, 73}},
+      {"left alone", [](TAnVMeter &mm) { mm.SetLeft(INT_MIN); }, {-Far, -Far, 116, 73}},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    c.Set(m);
+    EXPECT_EQ(m.geometry(), c.Want);
+  }
+  // AutoSize asks for what the content needs, within the same bound.
+  m.SetBounds(0, 0, 116, 73);
+  m.SetAutoSize(true);
+  m.SignalSettings().SetName1(std::string(5000, 'W'));
+  Render(m);
+  EXPECT_EQ(m.width(), Max);
 }
 
 TEST(VMeterSize, stepsOutsideTheirBoundsChangeNothingAndCostNoPaint) {
