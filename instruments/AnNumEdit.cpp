@@ -399,6 +399,17 @@ void TAnNumEdit::SetOptions(TNumEditOptions o) {
   Validate(true);
 }
 
+bool TAnNumEdit::SetLimits(double minValue, double maxValue) {
+  if (std::isnan(minValue) || std::isnan(maxValue) || minValue > maxValue) return false;
+  const TNumEditOptions o = FOptions | eoLimitMin | eoLimitMax;
+  if (minValue == FMinValue && maxValue == FMaxValue && o == FOptions) return true;
+  FMinValue = minValue;
+  FMaxValue = maxValue;
+  FOptions = o;
+  Validate(true);
+  return true;
+}
+
 void TAnNumEdit::SetFormatStr(const std::string &s) {
   if (s == FFormatStr) return;
   FFormatStr = s;

@@ -54,6 +54,11 @@ public:
   void SetMinValue(double v);
   TNumEditOptions Options() const { return FOptions; }
   void SetOptions(TNumEditOptions o);
+  // Limits the field to min … max in one step. Each of MinValue, MaxValue and Options clamps the
+  // value as it is written, so setting them one by one clamps it against a half-changed pair (a
+  // new minimum above the old maximum pulls the value down to that maximum). False, and nothing
+  // changed, for NaN or min > max.
+  bool SetLimits(double minValue, double maxValue);
   TNumEditState State() const { return FState; }
   bool AtMax() const { return FAtMax; }
   bool AtMin() const { return FAtMin; }

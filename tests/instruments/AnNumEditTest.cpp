@@ -171,6 +171,34 @@ TEST_F(AnNumEditTest, arrowsStepWithinLimitsAndReportEachLimitChangeOnce) {
   EXPECT_EQ(Edit->text(), "100");
 }
 
+TEST_F(AnNumEditTest, limitsSetAsAPairClampTheValueOnceAgainstTheWholePair) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  Edit->SetValue(200);
+  struct TCase {
+    const char *Name;
+    double Min, Max;
+    bool Taken;
+    double WantMin, WantMax, WantValue;
+  };
+  const TCase cases[] = {
+      // One at a time, the options switched on against the 0 … 0 limits clamp 200 to 0 first.
+      {"a value inside the new pair stays", 150, 300, true, 150, 300, 200},
+      {"the maximum below the value", 0, 100, true, 0, 100, 100},
+      {"the minimum above the old maximum", 150, 300, true, 150, 300, 150},
+      {"reversed pair", 300, 150, false, 150, 300, 150},
+      {"NaN", nan, 500, false, 150, 300, 150},
+      {"one point", 160, 160, true, 160, 160, 160},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(Edit->SetLimits(c.Min, c.Max), c.Taken);
+    EXPECT_EQ(Edit->MinValue(), c.WantMin);
+    EXPECT_EQ(Edit->MaxValue(), c.WantMax);
+    EXPECT_EQ(Edit->Value(), c.WantValue);
+    EXPECT_EQ(Edit->Options() & (eoLimitMin | eoLimitMax), eoLimitMin | eoLimitMax);
+  }
+}
+
 TEST_F(AnNumEditTest, viewsSaturateForHostileValuesAndFollowTheDigitRules) {
   constexpr float most = std::numeric_limits<float>::max();
   const std::string ones32(32, '1');
