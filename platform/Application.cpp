@@ -2,8 +2,10 @@
 
 #include "platform/GuiThread.h"
 
+#include <QDialog>
 #include <QMessageBox>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -11,6 +13,7 @@ namespace {
 
 std::mutex SinkMutex;
 TExceptionSink Sink;
+std::atomic<bool> Closing{false};
 
 TExceptionSink CurrentSink() {
   std::lock_guard lock(SinkMutex);
@@ -38,8 +41,26 @@ TExceptionSink SetExceptionSink(TExceptionSink sink) {
   return sink;
 }
 
+void BeginShutdown() { Closing.store(true); }
+
+bool ShuttingDown() { return Closing.load(); }
+
+void CloseEverything() {
+  BeginShutdown();
+  // A dialog's own event loop runs inside the handler that opened it: ending the loops first lets
+  // those handlers return before their windows go (closing alone leaves a box without an escape
+  // button open).
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (auto *dialog = qobject_cast<QDialog *>(w); dialog && dialog->isVisible()) dialog->reject();
+  QApplication::closeAllWindows();
+}
+
 void ShowExceptionMessage(const std::string &message) {
   try {
+    if (ShuttingDown()) {
+      std::fprintf(stderr, "%s\n", message.c_str());
+      return;
+    }
     if (!IsGuiThread()) {
       Synchronize([&] { ShowExceptionMessage(message); });
       return;
