@@ -147,8 +147,8 @@ public:
   int32_t SystemErrorCode() const { return FSystemErrorCode; }
 
 private:
-  int32_t FPortErrorCode;
-  int32_t FSystemErrorCode;
+  int32_t FPortErrorCode = 0;
+  int32_t FSystemErrorCode = -1;
 };
 
 // A settings value the registry store could not read as the type asked for.
@@ -202,7 +202,7 @@ public:
 
 private:
   void Changed();
-  TCustomComPort *FComPort;
+  TCustomComPort *FComPort = nullptr;
   TParityBits FBits = prNone;
   bool FCheck = false;
   bool FReplace = false;
@@ -247,7 +247,7 @@ public:
 private:
   void Changed();
   template <class T> void Set(T &field, T value);
-  TCustomComPort *FComPort;
+  TCustomComPort *FComPort = nullptr;
   bool FOutCTSFlow = false;
   bool FOutDSRFlow = false;
   TDTRFlowControl FControlDTR = dtrDisable;
@@ -283,7 +283,7 @@ public:
 
 private:
   void Set(int32_t &field, int32_t value);
-  TCustomComPort *FComPort;
+  TCustomComPort *FComPort = nullptr;
   int32_t FReadInterval = -1;
   int32_t FReadTotalMultiplier = 0;
   int32_t FReadTotalConstant = 0;
@@ -308,7 +308,7 @@ public:
 
 private:
   void Set(int32_t &field, int32_t value);
-  TCustomComPort *FComPort;
+  TCustomComPort *FComPort = nullptr;
   int32_t FInputSize = 1024;
   int32_t FOutputSize = 1024;
 };

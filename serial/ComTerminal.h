@@ -245,8 +245,8 @@ protected:
 
 private:
   struct TSpan {
-    int From;
-    int To; // From > To: clean
+    int From = 0x7FFFFFFF;
+    int To = 0; // From > To: clean
   };
   static constexpr TSpan CleanSpan{0x7FFFFFFF, 0};
 
