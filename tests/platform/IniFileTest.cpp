@@ -350,6 +350,9 @@ TEST(AtomicFile, aWriterKilledAtAnyMomentLeavesTheOldFileOrTheNewNeverATornOne) 
     const std::string content = ReadFile(path);
     EXPECT_TRUE(content == a || content == b) << "round " << round << ": " << content.size() << " bytes";
   }
+  // What the killed writers left behind goes with the next write.
+  ASSERT_TRUE(WriteFileAtomically(path, a));
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Telmora.ini"});
 }
 
 TEST(AtomicFile, replacementKeepsPermissionsAndFollowsLinks) {
