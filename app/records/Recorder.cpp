@@ -27,11 +27,17 @@ bool TRecorder::Start(const std::string &file, bool raw, const TFormatSettings &
   FFile = file;
   FRaw = raw;
   FFormat = fs;
-  FFd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Not blocking on the open: a FIFO nobody reads would hold the start for good. Written to, it
+  // blocks again, as the recorder's thread expects.
+  FFd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   if (FFd < 0) {
-    if (error) *error = "Cannot record into " + file + ": " + std::strerror(errno) + ".";
+    const int err = errno;
+    if (error)
+      *error = "Cannot record into " + file + ": " +
+               (err == ENXIO ? std::string("it is a FIFO that nobody reads") : std::strerror(err)) + ".";
     return false;
   }
+  if (const int flags = ::fcntl(FFd, F_GETFL); flags >= 0) ::fcntl(FFd, F_SETFL, flags & ~O_NONBLOCK);
   struct stat st{};
   if (::fstat(FFd, &st) == 0) {
     FFileDevice = st.st_dev;
