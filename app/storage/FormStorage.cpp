@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 #include <QDir>
@@ -44,13 +45,33 @@ TAppIniFileStorage::~TAppIniFileStorage() {
 }
 
 void TAppIniFileStorage::Load() {
-  if (FileName().empty() || !StatFile(FileName()).Exists) return;
-  FIni.LoadFromFile(FileName());
+  if (FileName().empty()) return;
+  // Only a file that is not there is a first start; one that cannot even be looked at (a folder
+  // without permission on the way) is a file that cannot be read.
+  std::error_code ec;
+  if (std::filesystem::status(FileName(), ec).type() == std::filesystem::file_type::not_found) return;
+  std::string why;
+  if (!FIni.LoadFromFile(FileName(), &why))
+    SetReadError("Telmora cannot read its settings file: " + why +
+                 ".\nThe window starts with its first-start layout; this run's changes to the settings are not "
+                 "kept, and the file is left as it is.");
   FDirty = false;
 }
 
 void TAppIniFileStorage::ReloadIfNeeded() {
-  if (AutoReload && !FileName().empty() && FIni.ReloadIfChanged()) FDirty = false;
+  if (!AutoReload || FileName().empty() || !FReadError.empty()) return;
+  std::string why;
+  if (FIni.ReloadIfChanged(&why))
+    FDirty = false;
+  else if (!why.empty())
+    SetReadError("Telmora cannot read its settings file any more: " + why +
+                 ".\nThis run's changes to the settings are not kept, and the file is left as it is.");
+}
+
+void TAppIniFileStorage::SetReadError(const std::string &message) {
+  if (!FReadError.empty()) return;
+  FReadError = message;
+  if (OnReadError) OnReadError(message);
 }
 
 std::optional<std::string> TAppIniFileStorage::ReadValue(const std::string &section, const std::string &key) const {
@@ -64,7 +85,7 @@ void TAppIniFileStorage::WriteValue(const std::string &section, const std::strin
 }
 
 bool TAppIniFileStorage::WriteFile(std::string *error) {
-  if (FileName().empty() || IsReadOnly()) return true;
+  if (FileName().empty() || IsReadOnly() || !FReadError.empty()) return true;
   std::string why;
   if (!FIni.UpdateFile(&why)) {
     if (error) *error = "Cannot write the settings file " + FileName() + ": " + why;
@@ -181,6 +202,17 @@ void TFormStorage::ForEachStoredProp(const std::function<void(const std::string 
   }
 }
 
+bool TFormStorage::HoldsStoredProps(const std::string &component) const {
+  const std::string p = PropsSection();
+  for (const std::string &entry : StoredProps) {
+    const size_t dot = entry.find('.');
+    if (dot == std::string::npos || entry.compare(0, component.size(), component) != 0) continue;
+    const std::string key = entry.substr(0, dot) + "_" + entry.substr(dot + 1);
+    if (FStorage->ReadValue(p, key) || FStorage->SectionExists(JoinStorePath(p, key))) return true;
+  }
+  return false;
+}
+
 void TFormStorage::RestoreStoredProps() {
   const std::string p = PropsSection();
   ForEachStoredProp([&](const std::string &key, const TStoredProperty &prop) {
@@ -272,7 +304,16 @@ void TFormStorage::ReadProp(const std::string &section, const std::string &key, 
     if (!FStorage->SectionExists(sub)) break;
     TPropList children;
     prop.Children(children);
-    for (const TStoredProperty &child : children.Props) ReadProp(sub, child.Name, child);
+    const auto finish = [&children] {
+      for (const auto &f : children.Finish) f();
+    };
+    try {
+      for (const TStoredProperty &child : children.Props) ReadProp(sub, child.Name, child);
+    } catch (const EStoredValue &) {
+      finish(); // what was read before the bad value is applied, as single values are
+      throw;
+    }
+    finish();
     break;
   }
   case TStoredProperty::Set: {

@@ -34,18 +34,25 @@ public:
   bool AutoReload = true;
   bool FlushOnDestroy = true;
 
-  // Fills the copy from the file when it exists.
+  // Fills the copy from the file when it exists. A file that exists but cannot be read (no
+  // permission, a folder, a device, a line beyond the bounds) is never written in this run, so
+  // nothing the user stored in it is lost; OnReadError hears why, once.
   void Load();
   // With AutoReload: replaces the copy by the file when the file changed since it was last read.
+  // A file that can no longer be read is kept as it is from then on, as at Load.
   void ReloadIfNeeded();
+  // Why the file cannot be read; "" while it can be (or does not exist).
+  const std::string &ReadError() const { return FReadError; }
+  std::function<void(const std::string &message)> OnReadError;
   bool IsReadOnly() const { return !FileName().empty() && FIni.IsReadOnly(); }
 
   bool SectionExists(const std::string &section) const { return FIni.SectionExists(section); }
   std::optional<std::string> ReadValue(const std::string &section, const std::string &key) const;
   void WriteValue(const std::string &section, const std::string &key, const std::string &value);
 
-  // Writes the copy to the file, creating its folder first. Nothing happens without a file name
-  // or while the file is read-only; false with *error when the write failed.
+  // Writes the copy to the file, creating its folder first. Nothing happens without a file name,
+  // while the file is read-only or after it could not be read; false with *error when the write
+  // failed.
   bool WriteFile(std::string *error = nullptr);
   // Changes in the copy that the file does not hold yet.
   bool Dirty() const { return FDirty; }
@@ -55,8 +62,11 @@ public:
   TIniFile &Ini() { return FIni; }
 
 private:
+  void SetReadError(const std::string &message);
+
   TIniFile FIni;
   bool FDirty = false;
+  std::string FReadError;
 };
 
 // The window's show states as the settings file numbers them.
@@ -107,6 +117,9 @@ public:
   // Only the listed properties, without placement or version: a project file's content.
   void RestoreStoredProps();
   void SaveStoredProps();
+  // Whether the copy holds anything (a key or an object's section) of a listed entry whose
+  // component name begins with `component`.
+  bool HoldsStoredProps(const std::string &component) const;
   bool Restored() const { return FRestored; }
   bool Saved() const { return FSaved; }
 
@@ -127,8 +140,8 @@ private:
   void ReadProp(const std::string &section, const std::string &key, const TStoredProperty &prop);
   void WriteProp(const std::string &section, const std::string &key, const TStoredProperty &prop);
 
-  QWidget *FForm;
-  TAppIniFileStorage *FStorage;
+  QWidget *FForm = nullptr;
+  TAppIniFileStorage *FStorage = nullptr;
   bool FRestored = false;
   bool FSaved = false;
 };

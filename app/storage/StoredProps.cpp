@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "instruments/AnBevel.h"
 #include "instruments/AnScale.h"
@@ -333,9 +334,17 @@ void DescribeSignalSettings(TSignalSettings &s, TPropList &list) {
   list.Text("Name1", PROP(s, Name1));
   list.Text("Name2", PROP(s, Name2));
   list.Text("ValueFormat", PROP(s, ValueFormat));
-  list.Float("ValueFrom", PROP(s, ValueFrom));
-  list.Float("ValueTo", PROP(s, ValueTo));
+  // The range is applied as a pair once both bounds are read: one at a time, a stored start equal
+  // to the end still in effect (100 … 200 restored onto 0 … 100) would be refused.
+  auto range = std::make_shared<std::pair<std::optional<float>, std::optional<float>>>();
+  list.Float("ValueFrom", [&s] { return s.ValueFrom(); }, [range](float v) { range->first = v; });
+  list.Float("ValueTo", [&s] { return s.ValueTo(); }, [range](float v) { range->second = v; });
   list.Text("ValueUnit", PROP(s, ValueUnit));
+  list.Finish.push_back([&s, range] {
+    if (range->first || range->second)
+      s.SetValueRange(range->first.value_or(s.ValueFrom()), range->second.value_or(s.ValueTo()));
+    *range = {};
+  });
 }
 
 bool DescribeMeterProperty(TAnVMeter &m, const std::string &property, TPropList &list) {

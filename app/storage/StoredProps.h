@@ -90,6 +90,9 @@ public:
            std::function<void(std::uint32_t)> set);
 
   std::vector<TStoredProperty> Props;
+  // Run once the properties of the list have been read, also when a bad value ended the reading
+  // early: for properties that only make sense together and are applied as one.
+  std::vector<std::function<void()>> Finish;
 };
 
 // The published properties of the instruments' stored objects, in their defined order.

@@ -53,6 +53,17 @@ void TFormMain::BuildSettingsStorage(const std::string &fileName) {
   AppIniFileStorage1->setObjectName(QStringLiteral("AppIniFileStorage1"));
   AppIniFileStorage1->SetFileName(fileName);
   AppIniFileStorage1->OnWriteError = [](const std::string &message) { std::cerr << "telmora: " << message << "\n"; };
+  AppIniFileStorage1->OnReadError = [this](const std::string &message) {
+    std::cerr << "telmora: " << message << "\n";
+    // A run already closing has said it on stderr; at the start it shows once the window is up.
+    const auto show = [message] {
+      if (!ShuttingDown()) ShowExceptionMessage(message);
+    };
+    if (FormStorage1->Restored())
+      show();
+    else
+      QMetaObject::invokeMethod(qApp, show, Qt::QueuedConnection);
+  };
   FormStorage1 = new TFormStorage(this, AppIniFileStorage1, this);
   FormStorage1->setObjectName(QStringLiteral("FormStorage1"));
   FormStorage1->StoredPropsPath = fileName.empty() ? std::string() : SettingsFolderText(fileName);
@@ -68,10 +79,11 @@ void TFormMain::BuildSettingsStorage(const std::string &fileName) {
   };
   FormStorage1->AfterRestore = [this](TFormStorage &storage) { AfterStoredPropsRestored(storage); };
   FormStorage1->AfterSave = [this](TFormStorage &storage) { AfterStoredPropsSaved(storage); };
-  // The window has been created: the file is read into memory now, applied when it shows. On the
-  // very first start there is none, and the meters get a size that shows their scale.
-  if (!fileName.empty() && !StatFile(fileName).Exists) ApplyFirstStartLayout();
+  // The window has been created: the file is read into memory now, applied when it shows. Where it
+  // holds no meter at all (a first start, an empty or unreadable file, one of other keys only) the
+  // meters get a size that shows their scale; stored values, where there are any, win.
   AppIniFileStorage1->Load();
+  if (!fileName.empty() && !FormStorage1->HoldsStoredProps("Instr")) ApplyFirstStartLayout();
 }
 
 // The selection boxes show what the port was given; a speed without a name of its own is kept
