@@ -256,8 +256,9 @@ void TFormMain::ButtonInstrWerteZuweisenClick(TObject * /*Sender*/) {
   if (!meter) return;
   TSignalSettings &sig = meter->SignalSettings();
   sig.SetName1(EditName->text().toStdString());
-  if (auto v = FieldToFloat(AnNumEditAWertVon->Value())) sig.SetValueFrom(*v);
-  if (auto v = FieldToFloat(AnNumEditAWertBis->Value())) sig.SetValueTo(*v);
+  // As a pair: one bound at a time, a start equal to the end still in effect would be refused.
+  const auto from = FieldToFloat(AnNumEditAWertVon->Value()), to = FieldToFloat(AnNumEditAWertBis->Value());
+  sig.SetValueRange(from.value_or(sig.ValueFrom()), to.value_or(sig.ValueTo()));
   sig.SetValueUnit(EditEinheit->text().toStdString());
   meter->ScaleSettings().SetValueFormat(EditAnzeigeFormat->text().toStdString());
   meter->SetWidth(AnNumEditBreite->ValueAsInt());

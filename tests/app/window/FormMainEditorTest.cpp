@@ -225,17 +225,29 @@ TEST_F(FormMainEditorTest, singleFieldChangesReachOnlyTheirProperty) {
   }
 }
 
-TEST_F(FormMainEditorTest, rangeStartIsWrittenFirstAndRefusedWhileEqualToTheEnd) {
+TEST_F(FormMainEditorTest, theRangeIsAssignedAsAPairWhateverTheOldOneAndAnInvalidPairChangesNothing) {
+  const struct {
+    const char *Name;
+    float OldFrom, OldTo;
+    double From, To;
+    float WantFrom, WantTo;
+  } rows[] = {
+      {"new start is the old end", 0.001f, 100, 100, 200, 100, 200},
+      {"new end is the old start", 100, 200, 0.001, 100, 0.001f, 100},
+      {"bounds swapped", 0.001f, 100, 100, 0.001, 100, 0.001f},
+      {"equal bounds are refused whole", 0.001f, 100, 50, 50, 0.001f, 100},
+  };
   TAnVMeter *m = Meter(4);
-  Select(4);
-  Form->AnNumEditAWertVon->SetValue(100);
-  Form->AnNumEditAWertBis->SetValue(200);
-  Form->ButtonInstrWerteZuweisen->click();
-  EXPECT_EQ(m->SignalSettings().ValueFrom(), 0.001f);
-  EXPECT_EQ(m->SignalSettings().ValueTo(), 200.0f);
-  Form->ButtonInstrWerteZuweisen->click();
-  EXPECT_EQ(m->SignalSettings().ValueFrom(), 100.0f);
-  EXPECT_EQ(m->SignalSettings().ValueTo(), 200.0f);
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Name);
+    ASSERT_TRUE(m->SignalSettings().SetValueRange(r.OldFrom, r.OldTo));
+    Select(4);
+    Form->AnNumEditAWertVon->SetValue(r.From);
+    Form->AnNumEditAWertBis->SetValue(r.To);
+    Form->ButtonInstrWerteZuweisen->click();
+    EXPECT_EQ(m->SignalSettings().ValueFrom(), r.WantFrom);
+    EXPECT_EQ(m->SignalSettings().ValueTo(), r.WantTo);
+  }
 }
 
 TEST_F(FormMainEditorTest, outOfRangeStepCountsAreIgnoredWhileTheRestIsAssigned) {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -126,12 +128,38 @@ TEST_F(FormMainProjectTest, aSavedProjectLoadsBackIntoAnotherSetUpAndLeavesTheSe
   EXPECT_EQ(form.Asked, 4);
 }
 
+TEST_F(FormMainProjectTest, aProjectsRangeTakesAsAPairWhateverTheRangeBefore) {
+  const std::string project = Dir.path().toStdString() + "/range.ini";
+  TFormUnderTest form(nullptr, Settings);
+  form.Answer = project;
+  const struct {
+    const char *Name;
+    float StoredFrom, StoredTo, OldFrom, OldTo;
+  } rows[] = {
+      {"stored start is the old end", 100, 200, 0.001f, 100},
+      {"stored end is the old start", 0.001f, 100, 100, 200},
+      {"stored bounds swapped", 100, 0.001f, 0.001f, 100},
+  };
+  TSignalSettings &sig = Meter(form, 3)->SignalSettings();
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Name);
+    ASSERT_TRUE(sig.SetValueRange(r.StoredFrom, r.StoredTo));
+    form.Projektspeichern1->trigger();
+    ASSERT_TRUE(sig.SetValueRange(r.OldFrom, r.OldTo));
+    form.Projektladen1->trigger();
+    ASSERT_TRUE(Shown.empty()) << Shown.front();
+    EXPECT_EQ(sig.ValueFrom(), r.StoredFrom);
+    EXPECT_EQ(sig.ValueTo(), r.StoredTo);
+  }
+}
+
 TEST_F(FormMainProjectTest, filesThatAreNoProjectAreRefusedWithAClearMessage) {
   TFormUnderTest form;
   form.show();
   const std::string dir = Dir.path().toStdString();
   std::ofstream(dir + "/other.ini") << "[Section]\r\nKey=1\r\n[FormMain\\elsewhere]\r\nColour=red\r\n";
   std::ofstream(dir + "/picture.png") << "\x89PNG\r\n";
+  ASSERT_EQ(mkfifo((dir + "/fifo.ini").c_str(), 0600), 0);
   const struct {
     std::string File;
     const char *Says;
@@ -139,6 +167,10 @@ TEST_F(FormMainProjectTest, filesThatAreNoProjectAreRefusedWithAClearMessage) {
       {dir + "/other.ini", "is not a Telmora settings file"},
       {dir + "/picture.png", "is not a Telmora settings file"},
       {dir + "/missing.ini", "Cannot read the project"},
+      // Read at once and refused, where a FIFO blocked and a device never ended.
+      {dir + "/fifo.ini", "not a regular file"},
+      {"/dev/zero", "not a regular file"},
+      {dir, "it is a folder"},
   };
   for (const auto &c : cases) {
     Shown.clear();
