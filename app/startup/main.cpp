@@ -122,8 +122,10 @@ int main(int argc, char **argv) {
   TFormMain form(nullptr, settingsFile);
   // A picture of the window is no reason to change the settings.
   if (!cl.Screenshot.empty()) form.AppIniFileStorage1->FlushOnDestroy = false;
-  // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept.
-  InstallCloseSignals(&app, [](int) { QApplication::closeAllWindows(); });
+  // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept,
+  // also while a message box or a dialog is open.
+  const auto closeOnSignals = [&app] { InstallCloseSignals(&app, [](int) { CloseEverything(); }); };
+  if (cl.Replay.empty()) closeOnSignals();
   if (trace) form.OnMeasurement = [&trace](const std::string &r, const TAnVMeter *m) { trace->Measurement(r, m); };
   if (trace) TraceDiscards(*trace, *form.ComDataPacket1);
   if (cl.Trace) form.OneInstance1->OnActivate = [&form](TObject *) { TraceActivation(form); };
@@ -156,6 +158,9 @@ int main(int argc, char **argv) {
       std::cerr << "telmora: " << error << "\n";
       return 1;
     }
+    // Only now: opening the recording runs before any event loop could serve a signal, and a
+    // replay keeps no settings, so until here a signal ends the program at once.
+    closeOnSignals();
     std::cout << "telmora: replaying " << cl.Replay << " on " << replay->DevicePath() << std::endl;
   } else if (cl.Demo) {
     form.show();
