@@ -72,10 +72,10 @@ public:
 private:
   enum : std::uint8_t { kAccepted, kDropped, kUnit, kAcceptedRaw };
   struct TItem {
-    std::int64_t TimeMs;
-    float Value;
-    int Instrument;
-    std::uint32_t Text; // kind in the low byte, index into the batch's texts above it
+    std::int64_t TimeMs = 0;
+    float Value = 0;
+    int Instrument = 0;
+    std::uint32_t Text = 0; // kind in the low byte, index into the batch's texts above it
   };
   struct TBatch {
     std::vector<TItem> Items;

@@ -44,7 +44,7 @@ public:
 private:
   void Check();
 
-  int FFd;
+  int FFd = -1;
   std::string FBuffer;
   QTimer FTimer;
   bool FStopped = false;

@@ -71,7 +71,10 @@ private:
   QLabel *AddField(const char *name, int stretch);
   static void SetText(QLabel *label, const QString &text);
 
-  QLabel *FPort, *FState, *FRecording, *FRate, *FDropped, *FDiscarded;
+  // Set once the constructor has made them; Qt runs the event filter before (the size grip it
+  // destroys), when they must read as unset.
+  QLabel *FPort = nullptr, *FState = nullptr, *FRecording = nullptr, *FRate = nullptr, *FDropped = nullptr,
+         *FDiscarded = nullptr;
   TStatusInfo FShown;
   bool FShownOnce = false;
 };
