@@ -463,22 +463,6 @@ TEST(IniFileDisk, linesThatAreNotUtf8AreReadAsWindows1252WhenAsked) {
   EXPECT_EQ(plain.ReadString("S", "Unit", ""), "\xB0" "C \x80"); // bytes kept as they are otherwise
 }
 
-TEST(IniFileDisk, aLineBeyondTheBoundRefusesTheFileAndKeepsTheCopyInMemory) {
-  TTempFolder dir;
-  const std::string path = dir / "s.ini";
-  ASSERT_TRUE(WriteFileAtomically(path, "[S]\r\nk=1\r\n"));
-  TIniFile f(path);
-  ASSERT_EQ(f.ReadString("S", "k", ""), "1");
-  ASSERT_TRUE(WriteFileAtomically(path, "[S]\r\nk=2\r\nv=" + std::string(TIniFile::Bounds.MaxLine, 'x') + "\r\n"));
-  std::string error;
-  EXPECT_FALSE(f.ReloadIfChanged(&error));
-  EXPECT_NE(error.find("line 3 is longer than"), std::string::npos) << error;
-  EXPECT_EQ(f.ReadString("S", "k", ""), "1");
-  TIniFile fresh;
-  EXPECT_FALSE(fresh.LoadFromFile(path, &error));
-  EXPECT_TRUE(fresh.ReadSections().empty());
-}
-
 TEST(IniFileDisk, loadingAndReloadingFollowTheFile) {
   TTempFolder dir;
   const std::string path = dir / "s.ini";
