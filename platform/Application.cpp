@@ -58,7 +58,9 @@ void CloseEverything() {
 void ShowExceptionMessage(const std::string &message) {
   try {
     if (ShuttingDown()) {
-      std::fprintf(stderr, "%s\n", message.c_str());
+      // Named as the program's other lines on stderr are ("telmora: …").
+      const QString name = QCoreApplication::instance() ? QCoreApplication::applicationName().toLower() : QString();
+      std::fprintf(stderr, "%s%s%s\n", qPrintable(name), name.isEmpty() ? "" : ": ", message.c_str());
       return;
     }
     if (!IsGuiThread()) {

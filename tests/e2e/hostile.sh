@@ -73,7 +73,7 @@ def stored(path, key):
 
 def row(what, rc, message, after):
     said = " / ".join(l for l in message.splitlines() if l.startswith("telmora:")) or "-"
-    print("| %-34s | %-4s | %-70.70s | %s" % (what, rc, said, after), flush=True)
+    print("| %-34s | %-4s | %-44s | %s" % (what, rc, after, said), flush=True)
 
 port = device()
 
@@ -124,7 +124,7 @@ def file_with(name, data, mode=0o644):
     os.chmod(path, mode)
     return path
 
-print("| settings input                     | exit | message                                                      | file afterwards")
+print("| settings input                     | exit | file afterwards                              | message")
 # A settings file with a stored layout, then the same file without read permission for its owner.
 good = os.path.join(tmp, "good", "Telmora.ini")
 os.makedirs(os.path.dirname(good))
@@ -201,7 +201,7 @@ for order in ("signal first", "hang-up first"):
               came_up and rc == 0 and stored(path, "ComPort1_Port") == line, "rc %s: %s" % (rc, err))
 
 print()
-print("| recording                          | exit | message                                                      | seconds")
+print("| recording                          | exit | seconds                                      | message")
 header = b"Zeit,Instrument,Wert,Einheit\r\n"
 def replay_case(what, path, rc_want, message, extra=()):
     t0 = time.monotonic()
