@@ -13,7 +13,7 @@ mode=normal
 scripts/bootstrap.sh
 
 # The tests whose code runs on more than one thread. Building only these keeps the job short.
-threaded=(GuiThreadTest ComPortFakeTest ComPortPtyTest PosixSerialDeviceTest FramePacerTest AnFlashTest)
+threaded=(GuiThreadTest ComPortFakeTest ComPortPtyTest PosixSerialDeviceTest FramePacerTest AnFlashTest RecordReplayTest)
 
 if [ "$mode" = tsan ]; then
   dir=build-tsan
