@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ctime>
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QMenu>
@@ -13,6 +14,7 @@
 #include <QToolTip>
 
 #include "platform/Application.h"
+#include "platform/AtomicFile.h"
 #include "platform/Canvas.h"
 #include "platform/FormatFloat.h"
 #include "platform/FormatSettings.h"
@@ -32,6 +34,21 @@ std::int64_t LocalZoneOffsetMs() {
 }
 
 QRect QRectOf(const TRect &r) { return r.ToQRect(); }
+
+// Written whole or not at all, as the program writes its other files.
+bool SavePng(const QImage &picture, const std::string &file, std::string *error) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (!picture.save(&buffer, "PNG")) {
+    if (error) *error = "Cannot save the trend picture " + file + ": the picture is empty.";
+    return false;
+  }
+  std::string why;
+  if (WriteFileAtomically(file, png.toStdString(), &why)) return true;
+  if (error) *error = "Cannot save the trend picture " + file + ": " + why;
+  return false;
+}
 
 } // namespace
 
@@ -536,11 +553,7 @@ std::vector<TTrendExportRow> TAnTrend::ExportRows() const {
   return rows;
 }
 
-bool TAnTrend::SavePicture(const std::string &file, std::string *error) {
-  if (Picture().save(QString::fromStdString(file), "PNG")) return true;
-  if (error) *error = "Cannot save the trend picture " + file + ".";
-  return false;
-}
+bool TAnTrend::SavePicture(const std::string &file, std::string *error) { return SavePng(Picture(), file, error); }
 
 void TAnTrend::ShowContextMenu(const QPoint &globalPos) {
   // What shows now is what gets saved, however long the file dialog stays open.
@@ -564,8 +577,7 @@ void TAnTrend::Export(bool csv, const std::shared_ptr<TExportSnapshot> &snapshot
   if (csv) {
     ok = OnWriteCsv && OnWriteCsv(snapshot->Rows, file, &error);
   } else {
-    ok = snapshot->Picture.save(QString::fromStdString(file), "PNG");
-    if (!ok) error = "Cannot save the trend picture " + file + ".";
+    ok = SavePng(snapshot->Picture, file, &error);
   }
   if (!ok) ShowExceptionMessage(error);
 }

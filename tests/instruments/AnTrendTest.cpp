@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "instruments/AnTrend.h"
+#include "platform/Application.h"
 #include "platform/FormatSettings.h"
 
 namespace {
@@ -192,6 +193,14 @@ TEST(AnTrend, theContextMenuSavesTheSpanShownAsPictureAndRows) {
   actions[0]->trigger();
   const QImage saved(QString::fromStdString(chosen));
   EXPECT_EQ(saved.size(), r.Chart->size());
+
+  // A file that cannot be written is reported, and nothing is left behind.
+  std::string shown;
+  const TExceptionSink old = SetExceptionSink([&](const std::string &m) { shown = m; });
+  r.Chart->ChooseExportFile = [&](bool) { return dir.filePath("t.png/inside.png").toStdString(); };
+  actions[0]->trigger();
+  SetExceptionSink(old);
+  EXPECT_NE(shown.find("t.png/inside.png"), std::string::npos) << shown;
 }
 
 TEST(AnTrend, settingsOutOfTheirRangeAreRefused) {
