@@ -86,6 +86,7 @@ void TFormMain::AfterStoredPropsRestored(TFormStorage &storage) {
     }
   }
   RestoreReconnectSetting(storage);
+  RestoreTrendSettings(storage);
   UsePort({}, 0);
   UpdateNoMeterHint();
 }
@@ -95,6 +96,7 @@ void TFormMain::AfterStoredPropsSaved(TFormStorage &storage) {
     storage.Storage()->WriteValue(storage.PropsSection(), "ComPort1_CustomBaudRate",
                                   EncodeInteger(ComPort1->CustomBaudRate()));
   SaveReconnectSetting(storage);
+  SaveTrendSettings(storage);
 }
 
 void TFormMain::ApplyFirstStartLayout() {
