@@ -97,22 +97,7 @@ void TFormMain::BuildTrendEditor() {
     w->setObjectName(name);
     return w;
   };
-  ComboBoxTrendNummer = named(new QComboBox(group), QStringLiteral("ComboBoxTrendNummer"));
-  for (int n = 1; n <= Trends; ++n) ComboBoxTrendNummer->addItem(TrendName(n));
-  CheckBoxTrendAnzeigen = named(new QCheckBox(QStringLiteral("auf der Seite Show"), group), QStringLiteral("CheckBoxTrendAnzeigen"));
-  ComboBoxTrendZeitraum = named(new QComboBox(group), QStringLiteral("ComboBoxTrendZeitraum"));
-  for (int s = 0; s < TrendSpanCount; ++s) ComboBoxTrendZeitraum->addItem(QString::fromUtf8(TrendSpanText(TTrendSpan(s))));
-  CheckBoxTrendAchseAuto = named(new QCheckBox(QStringLiteral("vom ersten Instrument"), group), QStringLiteral("CheckBoxTrendAchseAuto"));
-  AnNumEditTrendAchseVon = EditorNumEdit("AnNumEditTrendAchseVon", ebFloat, group);
-  AnNumEditTrendAchseBis = EditorNumEdit("AnNumEditTrendAchseBis", ebFloat, group);
-  AnNumEditTrendBreite = EditorNumEdit("AnNumEditTrendBreite", ebInt, group);
-  AnNumEditTrendHoehe = EditorNumEdit("AnNumEditTrendHoehe", ebInt, group);
-  ColorBoxTrendHintergrund = named(new TColorBox(group), QStringLiteral("ColorBoxTrendHintergrund"));
-  connect(CheckBoxTrendAchseAuto, &QCheckBox::toggled, this, [this](bool automatic) {
-    AnNumEditTrendAchseVon->setEnabled(!automatic);
-    AnNumEditTrendAchseBis->setEnabled(!automatic);
-  });
-
+  // Made in the order they stand, which is the order Tab walks them.
   int row = 0;
   auto add = [&](const char *name, const char *caption, QWidget *field, QWidget *second = nullptr) {
     grid->addWidget(EditorFieldLabel(name, caption, group), row, 0);
@@ -120,24 +105,37 @@ void TFormMain::BuildTrendEditor() {
     if (second) grid->addWidget(second, row, 2);
     ++row;
   };
+  ComboBoxTrendNummer = named(new QComboBox(group), QStringLiteral("ComboBoxTrendNummer"));
+  for (int n = 1; n <= Trends; ++n) ComboBoxTrendNummer->addItem(TrendName(n));
   add("LabelTrendNummer", "Trend", ComboBoxTrendNummer);
+  CheckBoxTrendAnzeigen = named(new QCheckBox(QStringLiteral("auf der Seite Show"), group), QStringLiteral("CheckBoxTrendAnzeigen"));
   add("LabelTrendAnzeigen", "Anzeigen", CheckBoxTrendAnzeigen);
+  ComboBoxTrendZeitraum = named(new QComboBox(group), QStringLiteral("ComboBoxTrendZeitraum"));
+  for (int s = 0; s < TrendSpanCount; ++s) ComboBoxTrendZeitraum->addItem(QString::fromUtf8(TrendSpanText(TTrendSpan(s))));
   add("LabelTrendZeitraum", "Zeitraum", ComboBoxTrendZeitraum);
   for (int i = 0; i < TAnTrend::MaxSeries; ++i) {
-    auto *channel = named(new QComboBox(group), QStringLiteral("ComboBoxTrendKanal%1").arg(i + 1));
-    auto *color = named(new TColorBox(group), QStringLiteral("ColorBoxTrendFarbe%1").arg(i + 1));
-    ComboBoxTrendKanal[i] = channel;
-    ColorBoxTrendFarbe[i] = color;
+    ComboBoxTrendKanal[i] = named(new QComboBox(group), QStringLiteral("ComboBoxTrendKanal%1").arg(i + 1));
+    ColorBoxTrendFarbe[i] = named(new TColorBox(group), QStringLiteral("ColorBoxTrendFarbe%1").arg(i + 1));
     const std::string caption = "Kanal " + std::to_string(i + 1);
     const std::string label = "LabelTrendKanal" + std::to_string(i + 1);
-    add(label.c_str(), caption.c_str(), channel, color);
+    add(label.c_str(), caption.c_str(), ComboBoxTrendKanal[i], ColorBoxTrendFarbe[i]);
   }
+  CheckBoxTrendAchseAuto = named(new QCheckBox(QStringLiteral("vom ersten Instrument"), group), QStringLiteral("CheckBoxTrendAchseAuto"));
   add("LabelTrendAchse", "Werteachse", CheckBoxTrendAchseAuto);
+  AnNumEditTrendAchseVon = EditorNumEdit("AnNumEditTrendAchseVon", ebFloat, group);
   add("LabelTrendAchseVon", "Achse von", AnNumEditTrendAchseVon);
+  AnNumEditTrendAchseBis = EditorNumEdit("AnNumEditTrendAchseBis", ebFloat, group);
   add("LabelTrendAchseBis", "Achse bis", AnNumEditTrendAchseBis);
+  AnNumEditTrendBreite = EditorNumEdit("AnNumEditTrendBreite", ebInt, group);
   add("LabelTrendBreite", "Breite  ", AnNumEditTrendBreite);
+  AnNumEditTrendHoehe = EditorNumEdit("AnNumEditTrendHoehe", ebInt, group);
   add("LabelTrendHoehe", "Höhe", AnNumEditTrendHoehe);
+  ColorBoxTrendHintergrund = named(new TColorBox(group), QStringLiteral("ColorBoxTrendHintergrund"));
   add("LabelTrendHintergrund", "Hintergrund", ColorBoxTrendHintergrund);
+  connect(CheckBoxTrendAchseAuto, &QCheckBox::toggled, this, [this](bool automatic) {
+    AnNumEditTrendAchseVon->setEnabled(!automatic);
+    AnNumEditTrendAchseBis->setEnabled(!automatic);
+  });
   layout->addWidget(group);
   ButtonTrendWerteZuweisen = named(new QPushButton(QStringLiteral("Werte zuweisen"), tab), QStringLiteral("ButtonTrendWerteZuweisen"));
   connect(ButtonTrendWerteZuweisen, &QPushButton::clicked, this, [this] { ButtonTrendWerteZuweisenClick(this); });

@@ -74,6 +74,13 @@ TEST_F(FormMainTrendTest, theTrendTabSetsUpAChartThroughMouseAndKeys) {
   ASSERT_EQ(form->PageControl2->currentWidget()->objectName(), QStringLiteral("TabSheetTrend"));
 
   EXPECT_EQ(form->ComboBoxTrendKanal[0]->currentText().left(3), QStringLiteral("#01"));
+  // Tab walks the fields in the order they stand.
+  form->CheckBoxTrendAnzeigen->setFocus();
+  for (QWidget *next : std::initializer_list<QWidget *>{form->ComboBoxTrendZeitraum, form->ComboBoxTrendKanal[0],
+                                                        form->ColorBoxTrendFarbe[0], form->ComboBoxTrendKanal[1]}) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next);
+  }
   Choose(form->ComboBoxTrendKanal[1], 2); // "–" → #01 → #02
   Choose(form->ComboBoxTrendZeitraum, -1); // 1 min → 10 s
   QTest::mouseClick(form->CheckBoxTrendAnzeigen, Qt::LeftButton, {}, QPoint(5, 5));
