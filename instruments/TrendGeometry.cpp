@@ -57,6 +57,13 @@ void ColumnPixels(const std::vector<TTrendSlot> &columns, const TValueAxis &axis
     if (s.Max > axis.To) p.Flags |= tcAbove;
     if (s.Min < axis.From) p.Flags |= tcBelow;
   }
+  // The last value of the newest column shows only once a later column joins it; until then it
+  // changes with every value but draws nothing, and so must not count as a change.
+  for (auto it = out.rbegin(); it != out.rend(); ++it)
+    if (it->Flags & tcPresent) {
+      it->LastY = it->Top;
+      break;
+    }
 }
 
 namespace {

@@ -64,7 +64,7 @@ enum : std::uint8_t {
 struct TColumnPixels {
   std::int16_t Top = 0;
   std::int16_t Bottom = 0;
-  std::int16_t LastY = 0; // row of the column's last value
+  std::int16_t LastY = 0; // row of the column's last value (the newest column's: its Top)
   std::uint8_t Flags = 0;
   bool operator==(const TColumnPixels &) const = default;
 };

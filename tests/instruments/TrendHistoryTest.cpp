@@ -231,6 +231,16 @@ TEST(TrendGeometry, valuesMapToRowsAndBeyondTheAxisToItsEdge) {
   EXPECT_EQ(px[1], (TColumnPixels{10, 60, 10, tcPresent | tcAbove}));
   EXPECT_EQ(px[2].Flags, 0);
   EXPECT_EQ(px[3], (TColumnPixels{110, 110, 110, tcPresent | tcBelow}));
+  // The newest column's last value draws nothing yet: frames that differ only there are equal.
+  cols[3].Add(50);
+  ColumnPixels(cols, a, px);
+  std::vector<TColumnPixels> again;
+  cols[3].Add(20);
+  ColumnPixels(cols, a, again);
+  EXPECT_EQ(again, px);
+  cols[1].Add(20); // not the newest: its last value joins the next column
+  ColumnPixels(cols, a, again);
+  EXPECT_NE(again[1].LastY, px[1].LastY);
 }
 
 TEST(TrendGeometry, clockLabelsStandAtWholeStepsOfLocalTime) {
