@@ -388,13 +388,24 @@ void TCanvas::FillRects(const std::vector<TRect> &rects) {
   const QRgb pixel = ToQColor(FBrushColor).rgb();
   uchar *bits = FImage->bits();
   const qsizetype stride = FImage->bytesPerLine();
+  const qsizetype step = stride / static_cast<qsizetype>(sizeof(QRgb));
   for (const TRect &r : rects) {
     const int l = std::max(r.Left, bounds.Left), rt = std::min(r.Right, bounds.Right);
     const int t = std::max(r.Top, bounds.Top), b = std::min(r.Bottom, bounds.Bottom);
-    if (rt <= l)
+    if (rt <= l || b <= t)
       continue;
-    for (int y = t; y < b; ++y)
-      std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride) + l, rt - l, pixel);
+    QRgb *row = reinterpret_cast<QRgb *>(bits + t * stride) + l;
+    const int w = rt - l;
+    // Narrow upright strips (a chart's columns) are the common case: no call per row.
+    if (w <= 2) {
+      for (int y = t; y < b; ++y, row += step) {
+        row[0] = pixel;
+        row[w - 1] = pixel;
+      }
+      continue;
+    }
+    for (int y = t; y < b; ++y, row += step)
+      std::fill_n(row, w, pixel);
   }
 }
 
