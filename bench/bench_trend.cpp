@@ -1,22 +1,28 @@
 // The trend charts' costs: a record into the history, one chart's frame (gather, compare, render
-// off-screen, paint) at each span with full data, and the memory of the history after an hour's
-// worth of records at 37,500 records/s fed at full speed.
-//
-// The CPU four charts add to the running program is measured by bench_trend_cpu.
-#include <sys/resource.h>
+// off-screen, paint) at each span with full data, the memory of the history after an hour's
+// worth of records at 37,500 records/s fed at full speed, and the CPU four charts add to the
+// program running at 1,000 and 37,500 records/s.
 #include <time.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QWidget>
 #include <benchmark/benchmark.h>
 
+#include "app/window/FormMain.h"
 #include "instruments/AnTrend.h"
+#include "instruments/AnVMeter.h"
 
 namespace {
 
@@ -117,6 +123,99 @@ void HourAtFullSpeed(benchmark::State &state) {
   }
 }
 BENCHMARK(HourAtFullSpeed)->Iterations(1)->Unit(benchmark::kSecond);
+
+double ProcessCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// CPU seconds the X server (BENCH_XPID) has used so far; 0 without one.
+double XServerCpuSeconds() {
+  const char *env = std::getenv("BENCH_XPID");
+  if (!env) return 0;
+  std::ifstream stat(std::string("/proc/") + env + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  // Fields after the command's closing parenthesis: state is field 3, utime 14, stime 15.
+  std::istringstream rest(line.substr(line.rfind(')') + 2));
+  std::string f;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && rest >> f; ++i)
+    if (i >= 14) ticks += std::stod(f);
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The running program's Show page: ten meters, records through the window's record handler at
+// `rate` a second in real time, as a port delivers them, with the event loop running (frame
+// pacer, blink service, the charts' ticks). The same run with the four charts hidden and shown,
+// alternately, three times each: the CPU the charts add, of this process (and of the X server,
+// when BENCH_XPID names it).
+void FourChartsCpu(benchmark::State &state) {
+  const int rate = static_cast<int>(state.range(0));
+  const double seconds = std::getenv("BENCH_SECONDS") ? std::atof(std::getenv("BENCH_SECONDS")) : 5.0;
+  TFormMain form;
+  form.show();
+  form.SetOuterSize(1600, 900);
+  form.ShowPageByName("Show");
+  form.ApplyFirstStartLayout();
+  for (int n = 1; n <= 10; ++n) form.FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(n))->SetVisible(true);
+  // One chart per span, four instruments each, beside the meters.
+  for (int k = 0; k < 4; ++k) {
+    TAnTrend *t = form.Trend(k + 1);
+    t->SetBounds(680 + (k % 2) * 450, 8 + (k / 2) * 300, 440, 290);
+    t->SetSpan(static_cast<TTrendSpan>(k));
+    for (int i = 0; i < 4; ++i) t->SetInstrument(i, 1 + (k + i) % 10);
+  }
+  std::vector<std::string> records;
+  for (int i = 0; i < 10000; ++i) {
+    char rec[32];
+    std::snprintf(rec, sizeof rec, "#%dM%.2f<", 1 + i % 10,
+                  50 + 40 * std::sin(i * 0.0021 + i % 10) + 5 * std::sin(i * 0.37));
+    records.emplace_back(rec);
+  }
+  QApplication::processEvents();
+  auto run = [&](bool charts) {
+    for (int k = 1; k <= 4; ++k) form.Trend(k)->SetVisible(charts);
+    QApplication::processEvents();
+    QEventLoop loop;
+    QTimer feed;
+    feed.setTimerType(Qt::PreciseTimer);
+    std::size_t fed = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+      const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+      const auto due = static_cast<std::size_t>(elapsed * rate);
+      for (; fed < due; ++fed) form.ComDataPacket1Packet(&form, records[fed % records.size()]);
+    });
+    feed.start(2);
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    const double c0 = ProcessCpuSeconds(), x0 = XServerCpuSeconds();
+    loop.exec();
+    return std::pair<double, double>{(ProcessCpuSeconds() - c0) / seconds * 100, (XServerCpuSeconds() - x0) / seconds * 100};
+  };
+  double without = 0, with = 0, xWithout = 0, xWith = 0;
+  std::uint64_t renders = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < 3; ++round) {
+      const auto off = run(false);
+      for (int k = 1; k <= 4; ++k) renders -= form.Trend(k)->PlotRenderCount();
+      const auto on = run(true);
+      for (int k = 1; k <= 4; ++k) renders += form.Trend(k)->PlotRenderCount();
+      without += off.first / 3;
+      with += on.first / 3;
+      xWithout += off.second / 3;
+      xWith += on.second / 3;
+    }
+  }
+  state.counters["cpu_%_without"] = without;
+  state.counters["cpu_%_with"] = with;
+  state.counters["added_%_of_a_core"] = with - without;
+  if (std::getenv("BENCH_XPID")) state.counters["x_server_added_%"] = xWith - xWithout;
+  state.counters["renders_per_s"] = static_cast<double>(renders) / (3 * seconds);
+  state.SetLabel(std::to_string(rate) + " records/s, charts of 10 s, 1 min, 10 min and 1 h, 4 instruments each");
+}
+BENCHMARK(FourChartsCpu)->Arg(1000)->Arg(37500)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 
