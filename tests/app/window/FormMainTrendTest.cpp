@@ -3,7 +3,6 @@
 // the meters' drag rules on a chart, and the CSV a chart's menu saves.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -24,15 +23,15 @@
 #include "instruments/AnTrend.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
+#include "platform/AtomicFile.h"
 #include "platform/FormatSettings.h"
 
 namespace {
 
 std::string ReadAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  std::string text;
+  ReadWholeFile(path, &text);
+  return text;
 }
 
 class FormMainTrendTest : public ::testing::Test {
