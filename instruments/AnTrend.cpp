@@ -200,8 +200,9 @@ void TAnTrend::SyncSubscription() {
 
 void TAnTrend::showEvent(QShowEvent *e) {
   TAnGraphicControl::showEvent(e);
-  // What happened while hidden was not followed: read it all again.
-  FSlotsStale = true;
+  // What happened while hidden was not followed: read it all again (a paused chart keeps what it
+  // showed).
+  if (!FPaused) FSlotsStale = true;
   RefreshInfo();
   FNeedFull = true;
   SyncSubscription();
