@@ -226,7 +226,9 @@ TTrendWindow TAnTrend::CurrentWindow() const {
 bool TAnTrend::TrendTick() {
   if (!FHistory || FPaused || !isVisible()) return false;
   RefreshInfo();
-  if (FNeedFull || FLayout.TooSmall) return HasData();
+  // Nothing to draw for: the frame is made when the face is (next paint), or when the window
+  // comes back from the task bar.
+  if (FNeedFull || FLayout.TooSmall || window()->isMinimized()) return HasData();
   bool fresh = false;
   for (std::size_t i = 0; i < MaxSeries; ++i)
     fresh = fresh || (FInstrument[i] != 0 && FHistory->Count(FInstrument[i]) != FSeen[i]);

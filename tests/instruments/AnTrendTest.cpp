@@ -108,6 +108,15 @@ TEST(AnTrend, rendersOnlyWhenItsPixelsChangeAndNeverWhileHiddenOrPaused) {
   r.History.Tick();
   EXPECT_EQ(r.Chart->PlotRenderCount(), renders + 1);
 
+  // A minimized window is drawn for when it comes back.
+  r.Host.showMinimized();
+  r.Now = r.Chart->Window().EndNs();
+  r.History.Tick();
+  EXPECT_EQ(r.Chart->PlotRenderCount(), renders + 1);
+  r.Host.showNormal();
+  r.Shot();
+  EXPECT_EQ(r.Chart->PlotRenderCount(), renders + 2);
+
   r.Chart->SetVisible(false);
   EXPECT_FALSE(r.History.IsSubscribed(r.Chart));
   r.Chart->SetVisible(true);
