@@ -10,6 +10,7 @@ packages=(
   fonts-liberation2 fonts-dejavu-core
   xvfb xauth
   desktop-file-utils
+  dpkg-dev file lintian appstream
 )
 
 missing=()

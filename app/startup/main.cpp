@@ -104,6 +104,8 @@ int main(int argc, char **argv) {
   TApplication app(argc, argv);
   QCoreApplication::setApplicationName("Telmora");
   QCoreApplication::setApplicationVersion(TELMORA_VERSION);
+  // Ties the window to its desktop entry (Wayland's app id; the software centre's id).
+  QGuiApplication::setDesktopFileName(TELMORA_APP_ID);
   FormatSettings() = TFormatSettings::FromProcessLocale();
 
   // Nobody is there to close a message box while a screenshot is taken: failures go to stderr.

@@ -276,6 +276,28 @@ void TFormStorage::SaveStoredProps() {
   if (AfterSave) AfterSave(*this);
 }
 
+void TFormStorage::SaveSection(const std::string &name, const TDescribe &describe) {
+  const std::string section = JoinStorePath(PropsSection(), name);
+  TPropList list;
+  describe(list);
+  for (const TStoredProperty &prop : list.Props) WriteProp(section, prop.Name, prop);
+}
+
+bool TFormStorage::RestoreSection(const std::string &name, const TDescribe &describe) {
+  const std::string section = JoinStorePath(PropsSection(), name);
+  if (!FStorage->SectionExists(section)) return false;
+  TPropList list;
+  describe(list);
+  for (const TStoredProperty &prop : list.Props) {
+    try {
+      ReadProp(section, prop.Name, prop);
+    } catch (const EStoredValue &) {
+    }
+  }
+  for (const auto &f : list.Finish) f();
+  return true;
+}
+
 void TFormStorage::SavePlacement() {
   const std::string s = PlacementSection();
   FStorage->WriteValue(s, "ShowCmd", EncodeInteger(CurrentShowCmd(FForm)));

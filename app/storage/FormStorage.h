@@ -123,6 +123,13 @@ public:
   bool Restored() const { return FRestored; }
   bool Saved() const { return FSaved; }
 
+  // Settings outside the stored-properties list, in a section of their own below P (written
+  // after the listed ones, so those stay as they are): each property one key. Restoring reads the
+  // keys that exist; a value that does not convert leaves its property as it was. False when the
+  // section does not exist.
+  void SaveSection(const std::string &name, const TDescribe &describe);
+  bool RestoreSection(const std::string &name, const TDescribe &describe);
+
   // "FormMain", and P: the section of the stored properties.
   std::string PlacementSection() const;
   std::string PropsSection() const;

@@ -3,9 +3,11 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "instruments/AnBevel.h"
 #include "instruments/AnScale.h"
+#include "instruments/AnTrend.h"
 #include "instruments/AnVMeter.h"
 #include "platform/FormatFloat.h"
 #include "platform/FormatSettings.h"
@@ -378,6 +380,35 @@ bool DescribeMeterProperty(TAnVMeter &m, const std::string &property, TPropList 
     return false;
   }
   return true;
+}
+
+void DescribeTrend(TAnTrend &t, TPropList &list) {
+  list.Boolean("Visible", PROP(t, Visible));
+  list.Integer("Left", PROP(t, Left));
+  list.Integer("Top", PROP(t, Top));
+  list.Integer("Width", [&t] { return t.width(); }, [&t](std::int32_t v) { t.SetWidth(v); });
+  list.Integer("Height", [&t] { return t.height(); }, [&t](std::int32_t v) { t.SetHeight(v); });
+  list.Enumeration("Span", {"ts10s", "ts1min", "ts10min", "ts1h"}, [&t] { return int(t.Span()); },
+                   [&t](int v) { t.SetSpan(static_cast<TTrendSpan>(v)); });
+  static const char *const instruments[] = {"Instrument1", "Instrument2", "Instrument3", "Instrument4"};
+  static const char *const colors[] = {"Color1", "Color2", "Color3", "Color4"};
+  for (int i = 0; i < TAnTrend::MaxSeries; ++i) {
+    list.Integer(instruments[i], [&t, i] { return t.Instrument(i); }, [&t, i](std::int32_t v) { t.SetInstrument(i, v); });
+    list.Color(colors[i], [&t, i] { return t.SeriesColor(i); }, [&t, i](TColor c) { t.SetSeriesColor(i, c); });
+  }
+  list.Boolean("AutoAxis", PROP(t, AutoAxis));
+  // The axis takes both ends at once (its end must lie above its start): each end read is
+  // applied together with the other as known so far.
+  auto axis = std::make_shared<std::pair<double, double>>(t.AxisFrom(), t.AxisTo());
+  list.Float("AxisFrom", [&t] { return static_cast<float>(t.AxisFrom()); }, [&t, axis](float v) {
+    axis->first = v;
+    t.SetAxis(axis->first, axis->second);
+  });
+  list.Float("AxisTo", [&t] { return static_cast<float>(t.AxisTo()); }, [&t, axis](float v) {
+    axis->second = v;
+    t.SetAxis(axis->first, axis->second);
+  });
+  list.Color("Background", PROP(t, BackgroundColor));
 }
 
 #undef PROP

@@ -20,6 +20,7 @@ class TScaleSettings;
 class TSectorSettings;
 class TSignalSettings;
 class TAnVMeter;
+class TAnTrend;
 
 // A stored text that does not convert to its property's type. Restoring ends the listed
 // property it belongs to and goes on with the next.
@@ -106,3 +107,5 @@ void DescribeSignalSettings(TSignalSettings &s, TPropList &list);
 // One of the meter's stored properties by name (BevelInner, Height, Left, LogScale, Options,
 // ScaleSettings, SectorSettings, SignalSettings, Top, Visible, Width); false for other names.
 bool DescribeMeterProperty(TAnVMeter &m, const std::string &property, TPropList &list);
+// A trend chart's settings: place, size, visibility, span, instruments and colours, value axis.
+void DescribeTrend(TAnTrend &t, TPropList &list);

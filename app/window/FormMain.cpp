@@ -76,7 +76,9 @@ TFormMain::TFormMain(QWidget *parent, const std::string &settingsFile) : QMainWi
   TabSheetHilfe = AddPage("TabSheetHilfe", "Hilfe");
 
   BuildShowPage();
+  BuildTrends();
   BuildInstrumentePage();
+  BuildTrendEditor();
   BuildSchnittstellePage();
   BuildTerminalPage();
   BuildReconnect();

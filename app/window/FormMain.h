@@ -43,6 +43,9 @@ class TComDataPacket;
 class TComLed;
 class TComReconnect;
 class TAnNumEdit;
+class TAnTrend;
+class TTrendHistory;
+class QComboBox;
 class TAppIniFileStorage;
 class TFormStorage;
 class TPropList;
@@ -267,6 +270,26 @@ public:
   TColorBox *ColorBoxInstrBackground = nullptr;
   QPushButton *ButtonInstrWerteZuweisen = nullptr;
 
+  // The trend charts Trend1 … Trend4 on the Show page and the history they draw from, which the
+  // measurement handler feeds with every value a meter takes; their editor on the Trend tab.
+  TTrendHistory *TrendHistory1 = nullptr;
+  TAnTrend *Trend(int n) const;
+  // Chart n on the Trend tab: the fields show its settings.
+  void TrendSelect(int n);
+  void ButtonTrendWerteZuweisenClick(TObject *Sender);
+  QComboBox *ComboBoxTrendNummer = nullptr;
+  QCheckBox *CheckBoxTrendAnzeigen = nullptr;
+  QComboBox *ComboBoxTrendZeitraum = nullptr;
+  QComboBox *ComboBoxTrendKanal[4] = {};
+  TColorBox *ColorBoxTrendFarbe[4] = {};
+  QCheckBox *CheckBoxTrendAchseAuto = nullptr;
+  TAnNumEdit *AnNumEditTrendAchseVon = nullptr;
+  TAnNumEdit *AnNumEditTrendAchseBis = nullptr;
+  TAnNumEdit *AnNumEditTrendBreite = nullptr;
+  TAnNumEdit *AnNumEditTrendHoehe = nullptr;
+  TColorBox *ColorBoxTrendHintergrund = nullptr;
+  QPushButton *ButtonTrendWerteZuweisen = nullptr;
+
 protected:
   // Asks for a project file (".ini"); empty when the user cancels.
   virtual std::string ChooseProjectFile(bool forSaving);
@@ -309,6 +332,10 @@ private:
   void SaveSettingsOnDestroy();
   void AfterStoredPropsRestored(TFormStorage &storage);
   void AfterStoredPropsSaved(TFormStorage &storage);
+  void BuildTrends();
+  void BuildTrendEditor();
+  void RestoreTrendSettings(TFormStorage &storage);
+  void SaveTrendSettings(TFormStorage &storage);
   // Copies the storage's rules (what is stored and how) onto a storage of another file.
   void ConfigureLike(TFormStorage &other, const std::string &propsPath) const;
   void BuildHilfePage();

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/window/ColorBox.h"
+#include "app/window/EditorFields.h"
 #include "instruments/AnNumEdit.h"
 #include "instruments/AnVMeter.h"
 
@@ -296,4 +297,10 @@ void TFormMain::ButtonInstrAktivierenClick(TObject * /*Sender*/) {
     if (!box) continue;
     if (auto *meter = FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(n))) meter->SetVisible(box->isChecked());
   }
+}
+
+TAnNumEdit *EditorNumEdit(const char *name, TEditBase base, QWidget *parent) { return NumEdit(name, base, parent); }
+
+QLabel *EditorFieldLabel(const char *name, const char *caption, QWidget *parent) {
+  return FieldLabel(name, caption, parent);
 }

@@ -98,6 +98,7 @@ void TFormMain::AfterStoredPropsRestored(TFormStorage &storage) {
     }
   }
   RestoreReconnectSetting(storage);
+  RestoreTrendSettings(storage);
   UsePort({}, 0);
   UpdateNoMeterHint();
 }
@@ -107,6 +108,7 @@ void TFormMain::AfterStoredPropsSaved(TFormStorage &storage) {
     storage.Storage()->WriteValue(storage.PropsSection(), "ComPort1_CustomBaudRate",
                                   EncodeInteger(ComPort1->CustomBaudRate()));
   SaveReconnectSetting(storage);
+  SaveTrendSettings(storage);
 }
 
 void TFormMain::ApplyFirstStartLayout() {

@@ -19,6 +19,7 @@
 #include "app/window/ColorBox.h"
 #include "app/window/FormMain.h"
 #include "app/storage/FormStorage.h"
+#include "instruments/AnTrend.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "platform/FormatSettings.h"
@@ -226,6 +227,12 @@ TEST_F(FormStorageTest, everyStoredPropertyRoundTripsThroughAChangedValue) {
   }
   EXPECT_GE(changed, 600);
   form->CheckBoxAutomatischNeuVerbinden->setChecked(false); // kept beside the stored properties
+  // The trend charts' sections of their own.
+  for (int n = 1; n <= 4; ++n) {
+    TPropList list;
+    DescribeTrend(*form->Trend(n), list);
+    for (const TStoredProperty &p : list.Props) changed += ChangeAll(p);
+  }
   Close(form);
   const std::string first = ReadAll(File);
 
