@@ -71,7 +71,8 @@ public:
   void SetValueAsInt(std::int32_t n);
 
   // Checks the text; when taking over, the number becomes the value. False when characters are
-  // refused. Text of allowed characters that is no number throws EConvertError.
+  // refused. Text of allowed characters that is no number throws EConvertError; a number beyond
+  // the base's range is clamped to it.
   bool Validate(bool takeOver);
   void StepUp();
   void StepDown();
@@ -98,6 +99,9 @@ private:
   void SetTextQuietly(const std::string &s);
   void TextChanged();
   void FireChange();
+  // The field's name for the user: its accessible name, else the text of the label whose buddy it
+  // is, else a general word.
+  std::string FieldLabel() const;
   // Validate for event handlers: a conversion error goes to the application's error display.
   void ValidateReporting(bool takeOver);
   // Enter and leaving the field.
