@@ -10,6 +10,7 @@ packages=(
   fonts-liberation2 fonts-dejavu-core
   xvfb xauth
   desktop-file-utils
+  qt6-translations-l10n
 )
 
 missing=()
