@@ -221,7 +221,25 @@ void TAnNumEdit::SetColorDefault(TColor c) {
   SetColor(c);
 }
 
+void TAnNumEdit::ShowRefused(const std::string &why) {
+  if (why.empty()) {
+    if (!FRefused) return;
+    FRefused = false;
+    setToolTip(QString());
+    SetState(Text() == FLastText ? esNormal : esEditing);
+    return;
+  }
+  FRefused = true;
+  setToolTip(QString::fromStdString(why));
+  SetState(esError);
+}
+
 void TAnNumEdit::SetState(TNumEditState s) {
+  // A refusal mark lasts until the field's state moves on by itself.
+  if (FRefused && s != esError) {
+    FRefused = false;
+    setToolTip(QString());
+  }
   if (s == FState) return;
   FState = s;
   switch (s) {

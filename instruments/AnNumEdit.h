@@ -76,6 +76,10 @@ public:
   bool Validate(bool takeOver);
   void StepUp();
   void StepDown();
+  // Whoever the value went to did not take it: the field shows the error colour with `why` as its
+  // tool tip until it is edited or the value is taken; an empty `why` clears that mark only.
+  void ShowRefused(const std::string &why);
+  bool Refused() const { return FRefused; }
 
   TNotifyEvent OnChange;
   TNotifyEvent OnLimit;
@@ -131,5 +135,6 @@ private:
   bool FAtMin = false;
   std::string FLastText;
   bool FSkipNextChange = true;
+  bool FRefused = false;
   bool FLoading = true;
 };

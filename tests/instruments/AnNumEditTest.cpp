@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -317,6 +318,30 @@ TEST_F(AnNumEditTest, eventsFocusEscapeAndLockedEditorBehaveAsAUserExpects) {
   QTest::keyClick(Edit, Qt::Key_Backspace);
   EXPECT_EQ(Edit->text(), "0");
   EXPECT_EQ(Edit->Beeps, 3);
+}
+
+// A value the receiver refused shows in the error colour with the reason as tool tip, until the
+// field is edited, given a value, or the mark is cleared.
+TEST_F(AnNumEditTest, aRefusedValueStaysMarkedUntilTheFieldMovesOn) {
+  const std::function<void()> endings[] = {
+      [this] { Type("7"); },
+      [this] { Edit->SetValue(3); },
+      [this] { Edit->ShowRefused(""); },
+  };
+  for (const auto &end : endings) {
+    Edit->SetValue(0);
+    Edit->ShowRefused("erlaubt 1 bis 20");
+    EXPECT_EQ(Edit->Color(), Edit->ColorError());
+    EXPECT_EQ(Edit->toolTip(), "erlaubt 1 bis 20");
+    EXPECT_TRUE(Edit->Refused());
+    end();
+    EXPECT_NE(Edit->Color(), Edit->ColorError());
+    EXPECT_TRUE(Edit->toolTip().isEmpty());
+    EXPECT_FALSE(Edit->Refused());
+  }
+  Type("x"); // a refused character is not cleared by clearing a refusal mark
+  Edit->ShowRefused("");
+  EXPECT_EQ(Edit->State(), esError);
 }
 
 } // namespace
