@@ -19,7 +19,7 @@
 #include <QString>
 #include <benchmark/benchmark.h>
 
-#include "app/FormMain.h"
+#include "app/window/FormMain.h"
 #include "instruments/AnVMeter.h"
 #include "platform/FramePacer.h"
 

@@ -6,8 +6,8 @@
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
-#include "app/FormMain.h"
-#include "app/MeasurementProtocol.h"
+#include "app/window/FormMain.h"
+#include "app/records/MeasurementProtocol.h"
 #include "instruments/AnVMeter.h"
 
 namespace {

@@ -41,9 +41,9 @@
 #include <QLabel>
 #include <QTimer>
 
-#include "app/FormMain.h"
-#include "app/Replay.h"
-#include "app/StatusLine.h"
+#include "app/window/FormMain.h"
+#include "app/startup/Replay.h"
+#include "app/window/StatusLine.h"
 #include "platform/Application.h"
 #include "instruments/AnVMeter.h"
 #include "tty/PseudoTerminal.h"

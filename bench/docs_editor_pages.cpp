@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QString>
 
-#include "app/FormMain.h"
+#include "app/window/FormMain.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <QImage>
 #include <QString>
 
-#include "app/FormMain.h"
+#include "app/window/FormMain.h"
 #include "instruments/AnFlashT.h"
 #include "instruments/AnVMeter.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLine.h"
+#include "app/cli/CommandLine.h"
 #include "platform/Version.h"
 
 namespace {

@@ -1,0 +1,160 @@
+#include "app/cli/CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+const std::vector<std::string> &PageNames() {
+  static const std::vector<std::string> names = {"Show", "Instrumente", "Schnittstelle", "Terminal", "Optionen", "Hilfe"};
+  return names;
+}
+
+namespace {
+bool SameText(const std::string &a, const std::string &b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// A speed is a plain decimal number of bits per second, greater than 0 and small enough for the
+// port's 32-bit custom rate; 0 for anything else.
+// A replay speed: a plain decimal number, 0 or more; -1 for anything else.
+double ParseSpeed(const std::string &text) {
+  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '.')) return -1;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return -1;
+  return value;
+}
+
+int32_t ParseBaudRate(const std::string &text) {
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) return 0;
+  int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return 0;
+  if (value <= 0 || value > std::numeric_limits<int32_t>::max()) return 0;
+  return static_cast<int32_t>(value);
+}
+} // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
+  TCommandLine cl;
+  bool speedGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    auto value = [&](const std::string &name, std::string &out) {
+      const std::string prefix = name + "=";
+      if (a.rfind(prefix, 0) == 0) {
+        out = a.substr(prefix.size());
+      } else if (i + 1 < args.size()) {
+        out = args[++i];
+      } else {
+        cl.Error = "option '" + name + "' needs a value";
+        return;
+      }
+      if (out.empty()) cl.Error = "option '" + name + "' needs a value";
+    };
+    if (a == "-h" || a == "--help") {
+      cl.Help = true;
+    } else if (a == "--list-ports") {
+      cl.ListPorts = true;
+    } else if (a == "--demo") {
+      cl.Demo = true;
+    } else if (a == "-V" || a == "--version") {
+      cl.Version = true;
+    } else if (a == "--screenshot" || a.rfind("--screenshot=", 0) == 0) {
+      value("--screenshot", cl.Screenshot);
+    } else if (a == "--page" || a.rfind("--page=", 0) == 0) {
+      value("--page", cl.Page);
+      const auto &names = PageNames();
+      const auto it = std::find_if(names.begin(), names.end(), [&](const std::string &n) { return SameText(n, cl.Page); });
+      if (it != names.end()) {
+        cl.Page = *it;
+      } else if (cl.Error.empty()) {
+        cl.Error = "unknown page '" + cl.Page + "' (pages: Show, Instrumente, Schnittstelle, Terminal, Optionen, Hilfe)";
+      }
+    } else if (a == "--port" || a.rfind("--port=", 0) == 0) {
+      value("--port", cl.Port);
+    } else if (a == "--baud" || a.rfind("--baud=", 0) == 0) {
+      std::string rate;
+      value("--baud", rate);
+      if (cl.Error.empty()) {
+        cl.BaudRate = ParseBaudRate(rate);
+        if (cl.BaudRate == 0)
+          cl.Error = "invalid baud rate '" + rate + "': give the speed in bits per second as a whole number "
+                     "greater than 0, such as 19200";
+      }
+    } else if (a == "--settings" || a.rfind("--settings=", 0) == 0) {
+      value("--settings", cl.Settings);
+    } else if (a == "--record" || a.rfind("--record=", 0) == 0) {
+      value("--record", cl.Record);
+    } else if (a == "--record-raw") {
+      cl.RecordRaw = true;
+    } else if (a == "--replay" || a.rfind("--replay=", 0) == 0) {
+      value("--replay", cl.Replay);
+    } else if (a == "--speed" || a.rfind("--speed=", 0) == 0) {
+      std::string speed;
+      value("--speed", speed);
+      if (cl.Error.empty()) {
+        cl.Speed = ParseSpeed(speed);
+        speedGiven = true;
+        if (cl.Speed < 0)
+          cl.Error = "invalid speed '" + speed + "': give 1 for real time, 2 for twice as fast, 0.5 for half "
+                     "as fast, or 0 for as fast as possible";
+      }
+    } else if (a == "--connect") {
+      cl.Connect = true;
+    } else if (a == "--trace") {
+      cl.Trace = true;
+    } else if (a.rfind("-", 0) == 0) {
+      cl.Error = "unknown option '" + a + "'";
+    } else {
+      cl.Error = "unexpected argument '" + a + "'";
+    }
+    if (!cl.Error.empty()) break;
+  }
+  if (cl.Error.empty() && cl.Demo && (!cl.Port.empty() || cl.BaudRate != 0 || cl.Connect))
+    cl.Error = "--demo brings its own simulated device: it cannot be combined with --port, --baud or --connect";
+  if (cl.Error.empty() && cl.Demo && !cl.Settings.empty())
+    cl.Error = "--demo keeps its own layout and never touches a settings file: it cannot be combined with --settings";
+  if (cl.Error.empty() && cl.RecordRaw && cl.Record.empty()) cl.Error = "--record-raw goes with --record FILE";
+  if (cl.Error.empty() && speedGiven && cl.Replay.empty()) cl.Error = "--speed goes with --replay FILE";
+  if (cl.Error.empty() && !cl.Replay.empty() && (cl.Demo || !cl.Port.empty() || cl.BaudRate != 0 || cl.Connect))
+    cl.Error = "--replay brings its own device: it cannot be combined with --demo, --port, --baud or --connect";
+  return cl;
+}
+
+std::string UsageText(const std::string &program) {
+  return "Usage: " + program + " [OPTION]...\n"
+         "Shows measured values sent by a microcontroller over a serial port on analog meters.\n"
+         "\n"
+         "Options:\n"
+         "  --screenshot FILE  start, write a PNG picture of the main window to FILE and exit\n"
+         "                     (works without a display)\n"
+         "  --page NAME        show page NAME after start: Show, Instrumente, Schnittstelle,\n"
+         "                     Terminal, Optionen or Hilfe\n"
+         "  --port NAME        use serial port NAME: a device in /dev (ttyUSB0, ttyACM0) or any\n"
+         "                     path to a tty, such as /dev/pts/3 or a /dev/serial/by-id/ link\n"
+         "  --baud RATE        use RATE bits per second; rates the Baud Rate list does not offer\n"
+         "                     are set as a custom rate\n"
+         "  --connect          open the port at start, as Connect does\n"
+         "  --trace            print every record received on standard output, with the meter\n"
+         "                     and value it set or why it was dropped\n"
+         "  --settings FILE    keep the settings in FILE instead of\n"
+         "                     $XDG_CONFIG_HOME/Telmora/Telmora.ini (~/.config/Telmora/Telmora.ini)\n"
+         "  --record FILE      record every value the meters take into the CSV file FILE\n"
+         "  --record-raw       record the dropped records too, with the reason\n"
+         "  --replay FILE      play the recording FILE into the meters (your settings are read\n"
+         "                     but not written)\n"
+         "  --speed X          replay at X times real time; 0 plays as fast as possible\n"
+         "  --demo             start connected to a built-in simulated device that sends values\n"
+         "                     to all ten meters (your own settings are left alone)\n"
+         "  --list-ports       print the serial ports found, one per line: path, by-id name,\n"
+         "                     USB vendor:product and serial number, driver; then exit\n"
+         "  -h, --help         show this help and exit\n"
+         "  -V, --version      show the version and exit\n"
+         "\n"
+         "Exit status: 0 on success, 1 when the program failed, 2 for a bad command line.\n";
+}

@@ -1,0 +1,193 @@
+#include "app/records/RecordingReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "app/records/MeasurementProtocol.h"
+#include "app/records/RecordCsv.h"
+#include "tools/SimRunner.h"
+
+TRecordingReader::~TRecordingReader() {
+  if (FFile) std::fclose(FFile);
+}
+
+bool TRecordingReader::ReadLine(std::string &line, bool &complete) {
+  line.clear();
+  complete = false;
+  int c;
+  while ((c = std::getc(FFile)) != EOF) {
+    if (c == '\n') {
+      complete = true;
+      break;
+    }
+    line += char(c);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  ++FLineNumber;
+  return complete || !line.empty();
+}
+
+bool TRecordingReader::Open(const std::string &file, std::string *error) {
+  FName = file;
+  FFile = std::fopen(file.c_str(), "rb");
+  if (!FFile) {
+    if (error) *error = "Cannot read the recording " + file + ": " + std::strerror(errno) + ".";
+    return false;
+  }
+  std::string header;
+  bool complete = false;
+  ReadLine(header, complete);
+  if (header.rfind("\xEF\xBB\xBF", 0) == 0) header.erase(0, 3);
+  // A spreadsheet saving under a locale with "," as decimal separator puts ";" between fields.
+  FSeparator = header.find(',') == std::string::npos && header.find(';') != std::string::npos ? ';' : ',';
+  SplitCsvLine(header, FSeparator, FFields);
+  if (FFields.size() < 3 || FFields[0] != "Zeit" || FFields[1] != "Instrument" || FFields[2] != "Wert") {
+    if (error)
+      *error = file + " is not a Telmora recording: its first line should begin with \"" + RecordingHeader + "\".";
+    return false;
+  }
+  return true;
+}
+
+bool TRecordingReader::Next(TReplayRecord &record) {
+  std::string line, more;
+  bool complete = false;
+  do {
+    if (!ReadLine(line, complete)) return false;
+  } while (line.empty() && complete);
+  // A quoted field may hold line breaks: the line goes on until its quotes are closed.
+  const std::size_t first = FLineNumber;
+  while (!SplitCsvLine(line, FSeparator, FFields) && complete) {
+    ReadLine(more, complete);
+    line += "\r\n" + more;
+  }
+  if (!complete) return false;
+  const auto bad = [&](const std::string &why) {
+    FError = "Line " + std::to_string(first) + " of " + FName + " is no recording line (" + why + "): " + line.substr(0, 80);
+    return false;
+  };
+  if (FFields.size() < 3) return bad("too few fields");
+  if (!ParseIsoTime(FFields[0], record.TimeMs)) return bad("no time such as 2024-05-01T14:03:07.123+02:00");
+  const std::string raw = FFields.size() >= 5 ? FFields[4] : std::string();
+  record.Instrument = 0;
+  if (!FFields[1].empty()) {
+    // Both separators go in a record, so the value needs no conversion here; the check is the
+    // program's own, so that no line sends what the meters would not take.
+    std::string text = "#" + FFields[1] + "M" + FFields[2] + "<";
+    TFormatSettings dot;
+    const auto parsed = ParseMeasurementRecord(text, dot);
+    if (!parsed) return bad(WhyDropped(text, dot));
+    record.Instrument = parsed->Instrument;
+    record.Bytes = raw.empty() ? std::move(text) : RawFromCsvText(raw);
+  } else {
+    if (raw.empty()) return bad("neither an instrument nor a record");
+    record.Bytes = RawFromCsvText(raw);
+  }
+  return true;
+}
+
+bool RecordingSpan(const std::string &file, std::int64_t &firstMs, std::int64_t &lastMs) {
+  TRecordingReader reader;
+  TReplayRecord record;
+  if (!reader.Open(file, nullptr) || !reader.Next(record)) return false;
+  firstMs = lastMs = record.TimeMs;
+  // The last lines are read from the end, so an hour's recording is not read twice.
+  std::FILE *f = std::fopen(file.c_str(), "rb");
+  if (!f) return true;
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  const long from = size > 4096 ? size - 4096 : 0;
+  std::fseek(f, from, SEEK_SET);
+  std::string tail(std::size_t(size - from), '\0');
+  tail.resize(std::fread(tail.data(), 1, tail.size(), f));
+  std::fclose(f);
+  std::size_t end = tail.rfind('\n');
+  while (end != std::string::npos && end > 0) {
+    const std::size_t start = tail.rfind('\n', end - 1);
+    const std::size_t b = start == std::string::npos ? 0 : start + 1;
+    std::string line = tail.substr(b, end - b);
+    const std::size_t cut = line.find_first_of(",;");
+    std::int64_t t = 0;
+    if (cut != std::string::npos && ParseIsoTime(line.substr(0, cut), t)) {
+      lastMs = t;
+      break;
+    }
+    if (start == std::string::npos) break;
+    end = start;
+  }
+  return true;
+}
+
+namespace {
+using TClock = std::chrono::steady_clock;
+
+// Waits for the stop, and for room on the line when `writable`, until `deadline`. False on stop.
+bool Wait(int fd, bool writable, const TSimStop &stop, TClock::time_point deadline) {
+  pollfd fds[2] = {{stop.Fd(), POLLIN, 0}, {fd, POLLOUT, 0}};
+  const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - TClock::now());
+  timespec ts{time_t(left.count() / 1000000000), long(left.count() % 1000000000)};
+  const bool untilStopped = deadline == TClock::time_point::max();
+  if (!untilStopped && left.count() <= 0) return !stop.Raised();
+  ::ppoll(fds, writable ? 2 : 1, untilStopped ? nullptr : &ts, nullptr);
+  return !stop.Raised();
+}
+} // namespace
+
+std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSimStop &stop, TReplayProgress &progress) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return std::strerror(errno);
+  std::string pending;
+  // Sends what is pending; false when stopped or the line failed (then `error` says why).
+  std::string error;
+  const auto flush = [&]() {
+    std::size_t sent = 0;
+    while (sent < pending.size()) {
+      const ssize_t n = ::write(fd, pending.data() + sent, pending.size() - sent);
+      if (n > 0) {
+        sent += std::size_t(n);
+      } else if (n < 0 && errno == EAGAIN) {
+        if (!Wait(fd, true, stop, TClock::time_point::max())) return false;
+      } else if (!(n < 0 && errno == EINTR)) {
+        error = std::string("the device cannot be written: ") + std::strerror(n < 0 ? errno : EIO);
+        return false;
+      }
+    }
+    pending.clear();
+    return true;
+  };
+  TReplayRecord record;
+  bool first = true;
+  std::int64_t firstMs = 0;
+  TClock::time_point start;
+  while (!stop.Raised() && reader.Next(record)) {
+    if (first) {
+      first = false;
+      firstMs = record.TimeMs;
+      start = TClock::now();
+    }
+    const std::int64_t at = record.TimeMs - firstMs;
+    if (speed > 0) {
+      // Held to some centuries, so a tiny speed cannot overflow the clock.
+      const double ms = std::min(double(at) / speed, 1e13);
+      const auto due = start + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double, std::milli>(ms));
+      // What is due now goes out together; then wait for this record's time.
+      if (due > TClock::now()) {
+        if (!flush()) return error;
+        if (!Wait(fd, false, stop, due)) return "";
+      }
+    }
+    pending += record.Bytes;
+    progress.PositionMs.store(at, std::memory_order_relaxed);
+    progress.Records.fetch_add(1, std::memory_order_relaxed);
+    if (record.Instrument > 0) progress.Instruments.fetch_or(1u << record.Instrument, std::memory_order_relaxed);
+    if (pending.size() >= 16384 && !flush()) return error;
+  }
+  if (!flush()) return error;
+  return reader.Error();
+}

@@ -1,0 +1,59 @@
+#pragma once
+// Reading a recording back and playing it onto a line: each line goes out at its recorded time
+// relative to the first, divided by the speed (0: as fast as the line takes them). What plays it
+// into the window is the replay in app/startup/.
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class TSimStop;
+
+// One line of a recording as the line sends it.
+struct TReplayRecord {
+  std::int64_t TimeMs = 0;
+  int Instrument = 0; // 1 … 10 for an accepted record, 0 for a dropped one
+  std::string Bytes;  // "#3M25.5<", or a dropped record's own bytes
+};
+
+// Reads a recording line by line. Besides Telmora's own files it takes what a spreadsheet saves
+// back: ";" between fields, "," in values, a byte order mark, quoted fields over several lines.
+class TRecordingReader {
+public:
+  TRecordingReader() = default;
+  ~TRecordingReader();
+  TRecordingReader(const TRecordingReader &) = delete;
+  TRecordingReader &operator=(const TRecordingReader &) = delete;
+
+  // Opens `file` and checks its header. False with *error (a sentence) otherwise.
+  bool Open(const std::string &file, std::string *error);
+  // The next record; false at the end or at a line that is no recording line (Error() says which).
+  // A last line without its line end (a recording cut off by a crash) counts as the end.
+  bool Next(TReplayRecord &record);
+  const std::string &Error() const { return FError; }
+
+private:
+  bool ReadLine(std::string &line, bool &complete);
+
+  std::FILE *FFile = nullptr;
+  std::string FName;
+  char FSeparator = ',';
+  std::size_t FLineNumber = 0;
+  std::string FError;
+  std::vector<std::string> FFields;
+};
+
+// Times of the first and last records of a recording, for the progress shown. False when the
+// file holds no record.
+bool RecordingSpan(const std::string &file, std::int64_t &firstMs, std::int64_t &lastMs);
+
+// Writes a recording into `fd` (the master side of a pseudo-terminal, made non-blocking here)
+// until the end, a bad line, a failed write or the stop. Progress goes to the atomics as it goes.
+struct TReplayProgress {
+  std::atomic<std::int64_t> PositionMs{0}; // recorded time of the last record sent, from the first
+  std::atomic<std::uint64_t> Records{0};   // records sent
+  std::atomic<std::uint32_t> Instruments{0}; // bit n: instrument n was addressed
+};
+// "" when the recording was played to its end or stopped; else what went wrong.
+std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSimStop &stop, TReplayProgress &progress);

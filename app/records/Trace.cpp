@@ -1,0 +1,101 @@
+#include "app/records/Trace.h"
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+
+#include <unistd.h>
+
+#include "app/records/DropLog.h"
+#include "instruments/AnVMeter.h"
+
+TTraceWriter::TTraceWriter(int Fd) : FFd(Fd) {
+  // A reader that closes the pipe (telmora --trace | head) must not kill the program: the write
+  // then fails with EPIPE and tracing ends.
+  std::signal(SIGPIPE, SIG_IGN);
+  FBuffer.reserve(FlushSize + 256);
+  FTimer.setInterval(PauseSpan);
+  FTimer.callOnTimeout([this] { Check(); });
+}
+
+TTraceWriter::~TTraceWriter() { Flush(); }
+
+void TTraceWriter::Measurement(const std::string &Record, const TAnVMeter *Meter) {
+  if (!FStopped) Line(TraceLine(Record, Meter));
+}
+
+void TTraceWriter::Line(const std::string &Text) {
+  if (FStopped) return;
+  if (FBuffer.empty()) {
+    FOldest = std::chrono::steady_clock::now();
+    FFreshLines = false; // the first line alone: a silent period after it flushes it
+    FTimer.start();
+  } else {
+    FFreshLines = true;
+  }
+  FBuffer += Text;
+  FBuffer += '\n';
+  if (FBuffer.size() >= FlushSize) Flush();
+}
+
+// Every PauseSpan while lines wait: out when none came since the last look, or when the oldest
+// would otherwise wait longer than MaxDelay.
+void TTraceWriter::Check() {
+  const bool paused = !FFreshLines;
+  FFreshLines = false;
+  if (paused || std::chrono::steady_clock::now() - FOldest + PauseSpan > MaxDelay) Flush();
+}
+
+void TTraceWriter::Flush() {
+  FTimer.stop();
+  std::size_t done = 0;
+  while (!FStopped && done < FBuffer.size()) {
+    const ssize_t n = ::write(FFd, FBuffer.data() + done, FBuffer.size() - done);
+    ++FWrites;
+    if (n > 0) {
+      done += std::size_t(n);
+    } else if (n < 0 && errno != EINTR) {
+      // EPIPE: nobody reads any more; any other failure would repeat with every flush.
+      FStopped = true;
+    }
+  }
+  FBuffer.clear();
+  FFreshLines = false;
+}
+
+std::string TraceLine(const std::string &Record, const TAnVMeter *Meter) {
+  std::string line = Record;
+  line += " -> ";
+  if (Meter) {
+    line += Meter->objectName().toStdString();
+    line += " = ";
+    // Six significant digits in the shortest form, with "." whatever the locale, as a C++
+    // stream prints a float.
+    char digits[32];
+    const auto end = std::to_chars(digits, digits + sizeof digits, Meter->Value(), std::chars_format::general, 6);
+    line.append(digits, end.ptr);
+  } else {
+    line += "dropped: ";
+    line += DropReason(Record);
+  }
+  return line;
+}
+
+std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit) {
+  const std::string buffer = "the " + std::to_string(BufferLimit) + "-byte buffer";
+  std::string line = std::to_string(Bytes) + (Bytes == 1 ? " byte" : " bytes") + " discarded: ";
+  switch (Reason) {
+  case drOutsideRecord: return line + "text outside records";
+  case drRecordTooLong: return line + "record longer than " + buffer;
+  case drBufferFull: return line + "buffer overflow, no record start in " + buffer;
+  case drLineChanged: return line + "left in the buffer when the port opened or closed";
+  case drSettingChanged: return line + "left in the buffer when the framing changed";
+  }
+  return line + "unknown reason";
+}
+
+void TraceDiscards(TTraceWriter &trace, TComDataPacket &framer) {
+  framer.OnDiscard = [&trace, &framer](TObject *, const std::string &Str) {
+    trace.Line(DiscardLine(framer.DiscardReason(), Str.size(), framer.BufferLimit()));
+  };
+}

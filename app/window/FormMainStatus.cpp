@@ -1,0 +1,157 @@
+// The status line: what the port is doing and how much arrives, gathered twice a second from
+// plain counters, and the list of the last dropped records behind its dropped count.
+#include "app/window/FormMain.h"
+
+#include <QDialog>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <chrono>
+
+#include "app/records/DropLog.h"
+#include "app/records/Recorder.h"
+#include "app/window/StatusLine.h"
+#include "app/records/Trace.h"
+#include "serial/ComDataPacket.h"
+
+namespace {
+std::int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Filled again only when more records were dropped, so a user reading the list is left alone.
+void FillDropLog(QDialog &dialog, const TDropLog &log) {
+  const QVariant shown = dialog.property("shown");
+  if (shown.isValid() && shown.toULongLong() == log.Count()) return;
+  QString lines;
+  for (const TDropLog::TEntry &e : log.Entries()) lines += QString::fromStdString(DropLogLine(e)) + QLatin1Char('\n');
+  if (lines.isEmpty()) lines = QStringLiteral("Kein Datensatz verworfen.");
+  auto *text = dialog.findChild<QPlainTextEdit *>(QStringLiteral("DropLogText"));
+  text->setPlainText(lines);
+  text->moveCursor(QTextCursor::End); // the newest at the bottom, in view
+  dialog.setProperty("shown", QVariant::fromValue<qulonglong>(log.Count()));
+}
+
+std::int64_t PortBaud(const TCustomComPort &port) {
+  return port.BaudRate() == brCustom ? port.CustomBaudRate() : std::int64_t(BaudRateValue(port.BaudRate()));
+}
+} // namespace
+
+void TFormMain::BuildStatusLine() {
+  FDropLog = std::make_unique<TDropLog>();
+  FRateMeter = std::make_unique<TRateMeter>();
+  StatusLine1 = new TStatusLine(this);
+  StatusLine1->setFont(DesignFont("MS Sans Serif", -11));
+  setStatusBar(StatusLine1);
+  connect(StatusLine1, &TStatusLine::DroppedClicked, this, [this] { ShowDropLog(); });
+  FStatusTimer = new QTimer(this);
+  FStatusTimer->setObjectName(QStringLiteral("StatusTimer"));
+  FStatusTimer->setInterval(500);
+  connect(FStatusTimer, &QTimer::timeout, this, &TFormMain::UpdateStatusLine);
+  // Figures change only while data arrives: the timer runs from the first reception after a
+  // quiet spell to the first tick that finds none, and opening or closing shows at once.
+  FStatusLink = std::make_unique<TComLink>();
+  FStatusLink->OnRxActivity = [this](TObject *, bool) {
+    // A port that delivers on its own thread (smNone) leaves the timer to the next open.
+    if (FStatusTimer->isActive() || QThread::currentThread() != thread()) return;
+    const TComDataPacket *framer = FStatusFramer.data();
+    FRateMeter->Sample(FRecordsSeen, framer ? framer->ReceivedBytes() : 0, SteadyMs()); // counts from here
+    FStatusTimer->start();
+  };
+  FStatusLink->OnConnChange = [this](TObject *, bool open) {
+    if (open)
+      FStatusTimer->start();
+    else
+      FStatusTimer->stop();
+    UpdateStatusLine();
+  };
+  SetStatusSource(ComPort1, ComDataPacket1);
+}
+
+void TFormMain::SetStatusSource(TCustomComPort *port, TComDataPacket *framer) {
+  if (FStatusPort) FStatusPort->DetachLink(FStatusLink.get());
+  FStatusPort = port;
+  FStatusFramer = framer;
+  *FRateMeter = TRateMeter();
+  if (port) port->AttachLink(FStatusLink.get());
+  if (port && port->Connected())
+    FStatusTimer->start();
+  else
+    FStatusTimer->stop();
+  UpdateStatusLine();
+}
+
+void TFormMain::SetWaitingForDevice(bool waiting) {
+  if (waiting == FWaitingForDevice) return;
+  FWaitingForDevice = waiting;
+  UpdateStatusLine();
+}
+
+void TFormMain::SetDemo(bool demo) {
+  if (demo == FDemo) return;
+  FDemo = demo;
+  UpdateStatusLine();
+}
+
+void TFormMain::UpdateStatusLine() {
+  if (!StatusLine1) return;
+  const TCustomComPort *port = FStatusPort.data();
+  const TComDataPacket *framer = FStatusFramer.data();
+  const bool open = port && port->Connected();
+  TStatusInfo info;
+  if (port) {
+    info.Port = port->Port();
+    info.Baud = PortBaud(*port);
+  }
+  if (!FReplayStatus.empty())
+    info.State = lsWiedergabe;
+  else if (open)
+    info.State = FDemo ? lsDemo : lsVerbunden;
+  else
+    info.State = FWaitingForDevice ? lsWartetAufGeraet : lsGetrennt;
+  info.ReplayText = FReplayStatus;
+  if (FRecorder) info.RecordingFile = QFileInfo(QString::fromStdString(FRecorder->File())).fileName().toStdString();
+  if (open) {
+    FRateMeter->Sample(FRecordsSeen, framer ? framer->ReceivedBytes() : 0, SteadyMs());
+    info.RecordsPerSecond = FRateMeter->RecordsPerSecond();
+    info.BytesPerSecond = FRateMeter->BytesPerSecond();
+    if (info.RecordsPerSecond == 0 && info.BytesPerSecond == 0) FStatusTimer->stop();
+  } else {
+    *FRateMeter = TRateMeter(); // the next session's rate starts from its own first sample
+  }
+  info.Dropped = FDropLog->Count();
+  info.LastDropReason = FDropLog->LastReason();
+  for (int r = 0; framer && r < DiscardReasonCount; ++r) {
+    const auto reason = TDiscardReason(r);
+    if (const std::uint64_t n = framer->DiscardedBytes(reason); n > 0) {
+      info.Discarded += n;
+      if (!info.DiscardDetails.empty()) info.DiscardDetails += '\n';
+      info.DiscardDetails += DiscardLine(reason, n, framer->BufferLimit());
+    }
+  }
+  StatusLine1->Show(info);
+  if (FDropLogDialog && FDropLogDialog->isVisible()) FillDropLog(*FDropLogDialog, *FDropLog);
+}
+
+void TFormMain::ShowDropLog() {
+  if (!FDropLogDialog) {
+    FDropLogDialog = new QDialog(this);
+    FDropLogDialog->setObjectName(QStringLiteral("DropLogDialog"));
+    FDropLogDialog->setWindowTitle(QStringLiteral("Verworfene Datensätze"));
+    auto *layout = new QVBoxLayout(FDropLogDialog);
+    auto *text = new QPlainTextEdit(FDropLogDialog);
+    text->setObjectName(QStringLiteral("DropLogText"));
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setFont(DesignFont("Courier New", -13));
+    layout->addWidget(text);
+    FDropLogDialog->resize(720, 360);
+  }
+  FillDropLog(*FDropLogDialog, *FDropLog);
+  FDropLogDialog->show();
+  FDropLogDialog->raise();
+}

@@ -1,0 +1,121 @@
+#include "app/window/StatusLine.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QMouseEvent>
+
+#include <cmath>
+#include <cstdio>
+
+void TRateMeter::Sample(std::uint64_t records, std::uint64_t bytes, std::int64_t nowMs) {
+  // A counter that went backwards (a new framer) or no time passing gives no rate this once.
+  if (FHasSample && nowMs > FMs && records >= FRecords && bytes >= FBytes) {
+    const double secs = double(nowMs - FMs) / 1000.0;
+    FRecordsPerSecond = double(records - FRecords) / secs;
+    FBytesPerSecond = double(bytes - FBytes) / secs;
+  } else {
+    FRecordsPerSecond = FBytesPerSecond = 0;
+  }
+  FHasSample = true;
+  FRecords = records;
+  FBytes = bytes;
+  FMs = nowMs;
+}
+
+std::string ShortRate(double perSecond, const TFormatSettings &fs) {
+  char text[32];
+  const double v = std::isfinite(perSecond) && perSecond > 0 ? perSecond : 0;
+  // Each form is taken only while its rounded figure stays below the next form's start.
+  if (std::round(v) < 10000)
+    std::snprintf(text, sizeof text, "%.0f", v);
+  else if (std::round(v / 100) < 10000)
+    std::snprintf(text, sizeof text, "%.1fk", v / 1e3);
+  else if (std::round(v / 1e4) < 1000)
+    std::snprintf(text, sizeof text, "%.2fM", v / 1e6);
+  else
+    std::snprintf(text, sizeof text, "%.1fM", v / 1e6);
+  std::string out(text);
+  if (const auto dot = out.find('.'); dot != std::string::npos) out[dot] = fs.DecimalSeparator;
+  return out;
+}
+
+std::string StateText(const TStatusInfo &info) {
+  switch (info.State) {
+  case lsGetrennt: return "getrennt";
+  case lsVerbunden: return "verbunden";
+  case lsWartetAufGeraet: return "wartet auf Gerät";
+  case lsDemo: return "Demo";
+  case lsWiedergabe: return info.ReplayText.empty() ? "Wiedergabe" : info.ReplayText;
+  }
+  return {};
+}
+
+TStatusLine::TStatusLine(QWidget *parent) : QStatusBar(parent) {
+  setObjectName(QStringLiteral("StatusLine1"));
+  setSizeGripEnabled(false);
+  // A rule above it and between the fields, as the panels of a classic status line.
+  setStyleSheet(QStringLiteral("QStatusBar { border-top: 1px solid palette(mid); }"
+                               "QStatusBar::item { border: none; }"
+                               "QStatusBar QLabel { padding: 1px 6px; border-right: 1px solid palette(mid); }"
+                               "QStatusBar QLabel#StatusDiscarded { border-right: none; }"));
+  FPort = AddField("StatusPort", 0);
+  FState = AddField("StatusState", 0);
+  FRecording = AddField("StatusRecording", 0);
+  FRate = AddField("StatusRate", 0);
+  FDropped = AddField("StatusDropped", 1);
+  FDiscarded = AddField("StatusDiscarded", 0);
+  FRecording->hide();
+  FDropped->setCursor(Qt::PointingHandCursor);
+  FDropped->setToolTip(QStringLiteral("Klicken zeigt die letzten 100 verworfenen Datensätze mit Grund"));
+  FDropped->installEventFilter(this);
+}
+
+QLabel *TStatusLine::AddField(const char *name, int stretch) {
+  auto *label = new QLabel(this);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setTextFormat(Qt::PlainText);
+  // The window's width decides, never the text: a long reason is cut, the window keeps its size.
+  label->setMinimumWidth(40);
+  label->setSizePolicy(stretch > 0 ? QSizePolicy::Ignored : QSizePolicy::Preferred, QSizePolicy::Preferred);
+  addPermanentWidget(label, stretch);
+  return label;
+}
+
+void TStatusLine::SetText(QLabel *label, const QString &text) {
+  // Twice a second with mostly the same figures: an unchanged field is not laid out again.
+  if (label->text() != text) label->setText(text);
+}
+
+void TStatusLine::Show(const TStatusInfo &info) {
+  // An idle port gives the same figures tick after tick: even comparing the fields' texts costs
+  // more than the idle program otherwise spends.
+  if (FShownOnce && info == FShown) return;
+  FShownOnce = true;
+  FShown = info;
+  const TFormatSettings &fs = FormatSettings();
+  QString port = QString::fromStdString(info.Port);
+  if (info.Baud > 0) port += QStringLiteral(", %1 Baud").arg(info.Baud);
+  SetText(FPort, port);
+  SetText(FState, QString::fromStdString(StateText(info)));
+  // Hiding a hidden field still lays the whole line out again.
+  if (FRecording->isHidden() == !info.RecordingFile.empty()) FRecording->setVisible(!info.RecordingFile.empty());
+  SetText(FRecording, QStringLiteral("Aufzeichnung: ") + QString::fromStdString(info.RecordingFile));
+  SetText(FRate, QString::fromStdString(ShortRate(info.RecordsPerSecond, fs) + " Datensätze/s, " +
+                                        ShortRate(info.BytesPerSecond, fs) + " Byte/s"));
+  QString dropped = QStringLiteral("Verworfene Datensätze: %1").arg(info.Dropped);
+  if (info.Dropped > 0)
+    dropped += QStringLiteral(" (") + QString::fromStdString(info.LastDropReason) + QLatin1Char(')');
+  SetText(FDropped, dropped);
+  SetText(FDiscarded, QStringLiteral("Verworfene Bytes: %1").arg(info.Discarded));
+  const QString tip = QString::fromStdString(info.DiscardDetails);
+  if (FDiscarded->toolTip() != tip) FDiscarded->setToolTip(tip);
+}
+
+bool TStatusLine::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == FDropped && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+    emit DroppedClicked();
+    return true;
+  }
+  return QStatusBar::eventFilter(watched, event);
+}

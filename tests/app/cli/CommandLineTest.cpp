@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "app/cli/CommandLine.h"
+
+TEST(CommandLine, OptionsAndErrors) {
+  const std::string badRate = "': give the speed in bits per second as a whole number greater than 0, such as 19200";
+  struct Case {
+    std::vector<std::string> args;
+    bool help = false, version = false;
+    std::string shot = "", error = "", page = "", port = "";
+    int32_t baud = 0;
+    bool connect = false;
+    bool demo = false;
+    bool trace = false;
+    bool listPorts = false;
+  };
+  const std::vector<Case> cases = {
+      {.args = {}},
+      {.args = {"--help"}, .help = true},
+      {.args = {"--demo"}, .demo = true},
+      {.args = {"--demo", "--screenshot", "d.png"}, .shot = "d.png", .demo = true},
+      {.args = {"--demo", "--port", "ttyS0"},
+       .error = "--demo brings its own simulated device: it cannot be combined with --port, --baud or --connect",
+       .port = "ttyS0", .demo = true},
+      {.args = {"-h"}, .help = true},
+      {.args = {"--version"}, .version = true},
+      {.args = {"--screenshot", "a.png"}, .shot = "a.png"},
+      {.args = {"--screenshot=b.png"}, .shot = "b.png"},
+      {.args = {"--screenshot"}, .error = "option '--screenshot' needs a value"},
+      {.args = {"--screenshot="}, .error = "option '--screenshot' needs a value"},
+      {.args = {"--frobnicate"}, .error = "unknown option '--frobnicate'"},
+      {.args = {"file.txt"}, .error = "unexpected argument 'file.txt'"},
+      {.args = {"--page", "terminal"}, .page = "Terminal"},
+      {.args = {"--page=Optionen", "--screenshot", "o.png"}, .shot = "o.png", .page = "Optionen"},
+      {.args = {"--page", "Nirgends"},
+       .error = "unknown page 'Nirgends' (pages: Show, Instrumente, Schnittstelle, Terminal, Optionen, Hilfe)",
+       .page = "Nirgends"},
+      // Port names and paths pass as they stand.
+      {.args = {"--port", "/dev/pts/3"}, .port = "/dev/pts/3"},
+      {.args = {"--port=ttyUSB0"}, .port = "ttyUSB0"},
+      {.args = {"--port", "/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"},
+       .port = "/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"},
+      {.args = {"--port"}, .error = "option '--port' needs a value"},
+      {.args = {"--port="}, .error = "option '--port' needs a value"},
+      // Speeds: any whole number above 0 that fits the port's custom rate.
+      {.args = {"--baud", "115200"}, .baud = 115200},
+      {.args = {"--baud=250000"}, .baud = 250000},
+      {.args = {"--baud", "1"}, .baud = 1},
+      {.args = {"--baud", "2147483647"}, .baud = 2147483647},
+      {.args = {"--baud", "2147483648"}, .error = "invalid baud rate '2147483648" + badRate},
+      {.args = {"--baud", "0"}, .error = "invalid baud rate '0" + badRate},
+      {.args = {"--baud", "-9600"}, .error = "invalid baud rate '-9600" + badRate},
+      {.args = {"--baud", "+9600"}, .error = "invalid baud rate '+9600" + badRate},
+      {.args = {"--baud", "fast"}, .error = "invalid baud rate 'fast" + badRate},
+      {.args = {"--baud", "9600baud"}, .error = "invalid baud rate '9600baud" + badRate},
+      {.args = {"--baud", "96.5"}, .error = "invalid baud rate '96.5" + badRate},
+      {.args = {"--baud", " 9600"}, .error = "invalid baud rate ' 9600" + badRate},
+      {.args = {"--baud", "99999999999999999999999"}, .error = "invalid baud rate '99999999999999999999999" + badRate},
+      {.args = {"--baud"}, .error = "option '--baud' needs a value"},
+      {.args = {"--connect"}, .connect = true},
+      {.args = {"--trace"}, .trace = true},
+      {.args = {"--list-ports"}, .listPorts = true},
+      {.args = {"--list-ports=all"}, .error = "unknown option '--list-ports=all'"},
+      {.args = {"--trace=on"}, .error = "unknown option '--trace=on'"},
+      {.args = {"--connect=yes"}, .error = "unknown option '--connect=yes'"},
+      {.args = {"--port", "/dev/pts/9", "--baud", "57600", "--connect", "--screenshot", "s.png"},
+       .shot = "s.png", .port = "/dev/pts/9", .baud = 57600, .connect = true},
+      // The first error ends the parse.
+      {.args = {"--baud", "x", "--connect"}, .error = "invalid baud rate 'x" + badRate},
+  };
+  for (const auto &c : cases) {
+    std::string joined;
+    for (const auto &a : c.args) joined += " " + a;
+    SCOPED_TRACE(joined);
+    const auto cl = ParseCommandLine(c.args);
+    EXPECT_EQ(cl.Help, c.help);
+    EXPECT_EQ(cl.Version, c.version);
+    EXPECT_EQ(cl.Screenshot, c.shot);
+    EXPECT_EQ(cl.Error, c.error);
+    EXPECT_EQ(cl.Page, c.page);
+    EXPECT_EQ(cl.Port, c.port);
+    EXPECT_EQ(cl.BaudRate, c.baud);
+    EXPECT_EQ(cl.Connect, c.connect);
+    EXPECT_EQ(cl.Demo, c.demo);
+    EXPECT_EQ(cl.Trace, c.trace);
+    EXPECT_EQ(cl.ListPorts, c.listPorts);
+  }
+}
+
+TEST(CommandLine, UsageNamesEveryOption) {
+  const std::string usage = UsageText("telmora");
+  for (const char *option : {"--screenshot FILE", "--page NAME", "--port NAME", "--baud RATE", "--connect", "--help",
+                             "--version", "/dev/pts/3", "--list-ports"})
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+TEST(CommandLine, RecordingAndReplay) {
+  const std::string badSpeed = "': give 1 for real time, 2 for twice as fast, 0.5 for half as fast, or 0 for as fast as possible";
+  struct Case {
+    std::vector<std::string> args;
+    std::string record = "", replay = "";
+    bool raw = false;
+    double speed = 1;
+    std::string error = "";
+  };
+  const std::vector<Case> cases = {
+      {.args = {"--record", "a.csv", "--demo"}, .record = "a.csv"},
+      {.args = {"--record=a.csv", "--record-raw", "--port", "ttyUSB0"}, .record = "a.csv", .raw = true},
+      {.args = {"--record-raw"}, .raw = true, .error = "--record-raw goes with --record FILE"},
+      {.args = {"--replay", "a.csv"}, .replay = "a.csv"},
+      {.args = {"--replay", "a.csv", "--speed", "0"}, .replay = "a.csv", .speed = 0},
+      {.args = {"--replay", "a.csv", "--speed=2.5", "--record", "b.csv"}, .record = "b.csv", .replay = "a.csv", .speed = 2.5},
+      {.args = {"--replay", "a.csv", "--speed", ".5"}, .replay = "a.csv", .speed = 0.5},
+      {.args = {"--speed", "2"}, .speed = 2, .error = "--speed goes with --replay FILE"},
+      {.args = {"--replay", "a.csv", "--speed", "-1"}, .replay = "a.csv", .speed = -1, .error = "invalid speed '-1" + badSpeed},
+      {.args = {"--replay", "a.csv", "--speed", "inf"}, .replay = "a.csv", .speed = -1, .error = "invalid speed 'inf" + badSpeed},
+      {.args = {"--replay", "a.csv", "--speed", "2x"}, .replay = "a.csv", .speed = -1, .error = "invalid speed '2x" + badSpeed},
+      {.args = {"--replay", "a.csv", "--connect"}, .replay = "a.csv",
+       .error = "--replay brings its own device: it cannot be combined with --demo, --port, --baud or --connect"},
+      {.args = {"--replay"}, .error = "option '--replay' needs a value"},
+  };
+  for (const auto &c : cases) {
+    const TCommandLine cl = ParseCommandLine(c.args);
+    const std::string what = ::testing::PrintToString(c.args);
+    EXPECT_EQ(cl.Error, c.error) << what;
+    EXPECT_EQ(cl.Record, c.record) << what;
+    EXPECT_EQ(cl.RecordRaw, c.raw) << what;
+    EXPECT_EQ(cl.Replay, c.replay) << what;
+    EXPECT_EQ(cl.Speed, c.speed) << what;
+  }
+}

@@ -1,0 +1,187 @@
+// What a new user meets first: the meters of a first start, the Datei menu (Beenden, project files)
+// and the Hilfe page.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <QAction>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+
+#include "app/window/ColorBox.h"
+#include "app/window/FormMain.h"
+#include "app/storage/FormStorage.h"
+#include "instruments/AnGradient.h"
+#include "instruments/AnVMeter.h"
+#include "platform/Application.h"
+#include "platform/Version.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// The file dialog answers what the test says.
+class TFormUnderTest : public TFormMain {
+public:
+  using TFormMain::TFormMain;
+  std::string Answer;
+  int Asked = 0;
+
+protected:
+  std::string ChooseProjectFile(bool) override {
+    ++Asked;
+    return Answer;
+  }
+};
+
+class FormMainProjectTest : public ::testing::Test {
+protected:
+  std::vector<std::string> Shown;
+  TExceptionSink PreviousSink = SetExceptionSink([this](const std::string &m) { Shown.push_back(m); });
+  QTemporaryDir Dir;
+  std::string Settings = Dir.path().toStdString() + "/cfg/Telmora.ini";
+  ~FormMainProjectTest() override { SetExceptionSink(PreviousSink); }
+  static TAnVMeter *Meter(TFormMain &f, int n) { return f.FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(n)); }
+};
+
+TEST_F(FormMainProjectTest, aFirstStartGivesEveryMeterRoomForItsScaleAndStoredSizesWin) {
+  auto form = std::make_unique<TFormMain>(nullptr, Settings);
+  form->show();
+  for (int n = 1; n <= 10; ++n) {
+    TAnVMeter *m = Meter(*form, n);
+    m->SetVisible(true);
+    EXPECT_EQ(m->geometry(), QRect(13 + (n - 1) % 5 * 132, 8 + (n - 1) / 5 * 318, 116, 306)) << n;
+    for (int k = 1; k < n; ++k) EXPECT_FALSE(m->geometry().intersects(Meter(*form, k)->geometry())) << n << " " << k;
+  }
+  QCoreApplication::processEvents();
+  (void)Meter(*form, 1)->grab(); // paints it
+  EXPECT_FALSE(Meter(*form, 1)->TooSmall());
+  Meter(*form, 2)->SetBounds(40, 50, 120, 200);
+  form->close();
+  form = std::make_unique<TFormMain>(nullptr, Settings);
+  form->show();
+  EXPECT_EQ(Meter(*form, 2)->geometry(), QRect(40, 50, 120, 200));
+  EXPECT_EQ(Meter(*form, 3)->geometry(), QRect(277, 8, 116, 306));
+  // Without a settings file at all (tests, the demo) the design size stands.
+  TFormMain bare;
+  EXPECT_EQ(Meter(bare, 1)->geometry(), QRect(13, 8, 116, 73));
+}
+
+TEST_F(FormMainProjectTest, beendenClosesTheWindowTheNormalWayAndSaves) {
+  TFormUnderTest form(nullptr, Settings);
+  form.show();
+  Meter(form, 4)->SetLeft(321);
+  form.Beenden1->trigger();
+  EXPECT_FALSE(form.isVisible());
+  std::ifstream in(Settings);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("Instr4_Left=321\r\n"), std::string::npos);
+}
+
+TEST_F(FormMainProjectTest, aSavedProjectLoadsBackIntoAnotherSetUpAndLeavesTheSettingsFileAlone) {
+  const std::string project = Dir.path().toStdString() + "/boards/bench.ini";
+  TFormUnderTest form(nullptr, Settings);
+  form.show();
+  Meter(form, 3)->SetBounds(200, 100, 130, 260);
+  Meter(form, 3)->SetVisible(true);
+  Meter(form, 3)->SignalSettings().SetValueTo(250.0f);
+  Meter(form, 3)->ScaleSettings().SetPointerColor(clRed);
+  form.ColorBoxShowFarbeVon->SetSelected(clNavy);
+  form.UsePort("/dev/ttyACM0", 9600);
+  form.Answer = project;
+  form.Projektspeichern1->trigger();
+  ASSERT_TRUE(Shown.empty()) << Shown.front();
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Settings))); // written only at exit
+
+  // Everything changes back, then the project brings it again, at once.
+  Meter(form, 3)->SetBounds(13, 8, 116, 73);
+  Meter(form, 3)->SetVisible(false);
+  Meter(form, 3)->SignalSettings().SetValueTo(100.0f);
+  Meter(form, 3)->ScaleSettings().SetPointerColor(clLime);
+  form.ColorBoxShowFarbeVon->SetSelected(clSilver);
+  form.UsePort("/dev/ttyUSB0", 19200);
+  // Moved elsewhere: the folder in its section names no longer matches, it loads all the same.
+  const std::string moved = Dir.path().toStdString() + "/moved.ini";
+  ASSERT_TRUE(QFile::rename(QString::fromStdString(project), QString::fromStdString(moved)));
+  form.Answer = moved;
+  form.Projektladen1->trigger();
+  ASSERT_TRUE(Shown.empty()) << Shown.front();
+  EXPECT_EQ(Meter(form, 3)->geometry(), QRect(200, 100, 130, 260));
+  EXPECT_TRUE(Meter(form, 3)->Visible());
+  EXPECT_EQ(Meter(form, 3)->SignalSettings().ValueTo(), 250.0f);
+  EXPECT_EQ(Meter(form, 3)->ScaleSettings().PointerColor(), clRed);
+  EXPECT_EQ(form.AnGradient1->GradSettings().ColorTo(), clNavy);
+  EXPECT_EQ(form.ComPort1->Port(), "/dev/ttyACM0");
+  EXPECT_EQ(form.ComPort1->BaudRate(), br9600);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Settings)));
+
+  // Cancelling the dialog does nothing.
+  form.Answer.clear();
+  form.Projektladen1->trigger();
+  form.Projektspeichern1->trigger();
+  EXPECT_TRUE(Shown.empty());
+  EXPECT_EQ(form.Asked, 4);
+}
+
+TEST_F(FormMainProjectTest, filesThatAreNoProjectAreRefusedWithAClearMessage) {
+  TFormUnderTest form;
+  form.show();
+  const std::string dir = Dir.path().toStdString();
+  std::ofstream(dir + "/other.ini") << "[Section]\r\nKey=1\r\n[FormMain\\elsewhere]\r\nColour=red\r\n";
+  std::ofstream(dir + "/picture.png") << "\x89PNG\r\n";
+  const struct {
+    std::string File;
+    const char *Says;
+  } cases[] = {
+      {dir + "/other.ini", "is not a Telmora settings file"},
+      {dir + "/picture.png", "is not a Telmora settings file"},
+      {dir + "/missing.ini", "Cannot read the project"},
+  };
+  for (const auto &c : cases) {
+    Shown.clear();
+    form.Answer = c.File;
+    form.Projektladen1->trigger();
+    ASSERT_EQ(Shown.size(), 1u) << c.File;
+    EXPECT_NE(Shown[0].find(c.Says), std::string::npos) << Shown[0];
+    EXPECT_NE(Shown[0].find(c.File), std::string::npos) << Shown[0];
+  }
+  EXPECT_EQ(Meter(form, 1)->geometry(), QRect(13, 8, 116, 73)); // nothing applied
+  Shown.clear();
+  form.Answer = "/proc/no-such-folder/p.ini";
+  form.Projektspeichern1->trigger();
+  ASSERT_EQ(Shown.size(), 1u);
+  EXPECT_NE(Shown[0].find("/proc/no-such-folder/p.ini"), std::string::npos) << Shown[0];
+}
+
+TEST_F(FormMainProjectTest, atItsSmallestTheWindowIsFiveHundredSquareOutsideAndNoLabelIsCut) {
+  TFormMain form;
+  form.show();
+  ASSERT_TRUE(testsupport::RunLoopUntil([&] { return form.frameGeometry() != form.geometry(); }))
+      << "this platform draws no frame";
+  form.SetOuterSize(300, 300);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.OuterSize(), QSize(500, 500));
+  for (QWidget *page : {form.TabSheetSchnittstelle, form.TabSheetInstrumente, form.TabSheetTerminal}) {
+    form.SetActivePage(page);
+    QCoreApplication::processEvents();
+    for (QLabel *label : page->findChildren<QLabel *>()) {
+      if (!label->isVisibleTo(page) || label->text().isEmpty()) continue;
+      EXPECT_GE(label->width(), label->minimumSizeHint().width())
+          << page->objectName().toStdString() << ": " << label->text().toStdString();
+    }
+  }
+}
+
+TEST_F(FormMainProjectTest, theHilfePageExplainsFormatStepsSettingsOptionsAndVersion) {
+  TFormMain form(nullptr, Settings);
+  const QString text = form.TextHilfe->toPlainText();
+  for (const QString &part : {QStringLiteral("#8M25.5<"), QStringLiteral("Instrumenten Status zuweisen"),
+                              QStringLiteral("Connect Schnittstelle"), QString::fromStdString(Settings),
+                              QStringLiteral("--port NAME"), QStringLiteral(TELMORA_VERSION)})
+    EXPECT_TRUE(text.contains(part)) << part.toStdString();
+}
+
+} // namespace

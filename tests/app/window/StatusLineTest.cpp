@@ -1,0 +1,150 @@
+// The status line: port, state, rates, dropped records and discarded bytes, and the list of the
+// last dropped records behind a click.
+#include <QDialog>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/records/DropLog.h"
+#include "app/window/FormMain.h"
+#include "app/window/StatusLine.h"
+#include "instruments/AnVMeter.h"
+#include "serial/ComPort.h"
+#include "support/TestSupport.h"
+#include "tty/PseudoTerminal.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(StatusLine, ratesAreShortAndSwitchFormWhereTheRoundedFigureWouldGrow) {
+  const struct {
+    double Rate;
+    const char *Text;
+  } cases[] = {{-3, "0"},          {std::nan(""), "0"}, {9999.4, "9999"},   {9999.6, "10,0k"},
+               {999949, "999,9k"}, {999951, "1,00M"},   {9994999, "9,99M"}, {9995001, "10,0M"}};
+  TFormatSettings fs;
+  fs.DecimalSeparator = ',';
+  for (const auto &c : cases) EXPECT_EQ(ShortRate(c.Rate, fs), c.Text) << c.Rate;
+}
+
+TEST(StatusLine, rateIsTheGrowthSinceThePreviousSampleOverItsTime) {
+  const struct {
+    std::uint64_t Records, Bytes;
+    std::int64_t Ms;
+    double RecordsPerSecond, BytesPerSecond;
+  } steps[] = {{100, 800, 1000, 0, 0},
+               {600, 4800, 1500, 1000, 8000},
+               {650, 5000, 1500, 0, 0} /* no time passed */,
+               {10, 80, 2000, 0, 0} /* counters started again */,
+               {40, 200, 2250, 120, 480}};
+  TRateMeter meter;
+  for (const auto &s : steps) {
+    meter.Sample(s.Records, s.Bytes, s.Ms);
+    EXPECT_DOUBLE_EQ(meter.RecordsPerSecond(), s.RecordsPerSecond) << "at " << s.Ms;
+    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), s.BytesPerSecond) << "at " << s.Ms;
+  }
+}
+
+TEST(StatusLine, dropLogKeepsTheLastHundredOldestFirstAndGivesTheTraceReason) {
+  TDropLog log;
+  const auto t0 = TDropLog::TClock::now();
+  for (int i = 0; i < 250; ++i) log.Add("#" + std::to_string(i) + "M1<", t0 + std::chrono::milliseconds(i));
+  EXPECT_EQ(log.Count(), 250u);
+  const auto kept = log.Entries();
+  ASSERT_EQ(kept.size(), TDropLog::Capacity);
+  EXPECT_EQ(kept.front().Record, "#150M1<");
+  EXPECT_EQ(kept.back().Record, "#249M1<");
+  EXPECT_EQ(log.LastReason(), "no instrument 249 (instruments are 1 to 10)");
+
+  log.Add(std::string("#1M\x01") + std::string(200, 'x') + "<");
+  const std::string line = DropLogLine(log.Entries().back());
+  EXPECT_EQ(line.find('\x01'), std::string::npos) << "no control byte, in the reason either: " << line;
+  EXPECT_EQ(PrintableText(std::string("a\0\x7f", 3), 3), "a\\x00\\x7F");
+  EXPECT_EQ(PrintableText("ab\xC3\xA4", 3), "ab...") << "the \"ä\" is not split";
+  EXPECT_EQ(PrintableText("ab\xC3\xA4", 4), "ab\xC3\xA4");
+}
+
+class StatusLineForm : public ::testing::Test {
+protected:
+  TPseudoTerminal Pty;
+  std::unique_ptr<TFormMain> Form = std::make_unique<TFormMain>();
+  QString State() const { return Form->StatusLine1->StateLabel()->text(); }
+};
+
+TEST_F(StatusLineForm, stateFollowsThePortTheWaitAndTheReplayAndTheTitleStaysPlain) {
+  ASSERT_EQ(Pty.Open(), 0);
+  Form->UsePort(Pty.SlavePath(), 57600);
+  Form->UpdateStatusLine();
+  EXPECT_EQ(Form->StatusLine1->PortLabel()->text(), QString::fromStdString(Pty.SlavePath()) + ", 57600 Baud");
+  const struct {
+    const char *Name;
+    std::function<void()> Do;
+    const char *State;
+  } steps[] = {
+      {"fresh", [] {}, "getrennt"}, // the title never changes either
+      {"waiting", [&] { Form->SetWaitingForDevice(true); }, "wartet auf Gerät"},
+      {"device back", [&] { Form->ConnectSchnittstelle1Click(); }, "verbunden"}, // though still waiting
+      {"demo", [&] { Form->SetDemo(true); }, "Demo"},
+      {"replay", [&] { Form->SetReplayStatus("Wiedergabe 00:12:05 / 01:00:00"); }, "Wiedergabe 00:12:05 / 01:00:00"},
+      {"replay over", [&] { Form->SetReplayStatus(""); }, "Demo"},
+      {"closed", [&] { Form->DisconnectSchnittstelle1Click(), Form->SetWaitingForDevice(false); }, "getrennt"},
+      {"waiting again", [&] { Form->SetWaitingForDevice(true); }, "wartet auf Gerät"},
+  };
+  for (const auto &s : steps) {
+    s.Do();
+    EXPECT_EQ(State(), QString::fromUtf8(s.State)) << s.Name;
+    EXPECT_EQ(Form->windowTitle(), QStringLiteral("    Telmora")) << s.Name;
+  }
+}
+
+TEST_F(StatusLineForm, droppedRecordsAndDiscardedBytesAreCountedAndAClickListsThem) {
+  ASSERT_EQ(Pty.Open(), 0);
+  Form->UsePort(Pty.SlavePath(), 115200);
+  Form->ConnectSchnittstelle1Click();
+  auto *instr3 = Form->FindComponent<TAnVMeter>(QStringLiteral("Instr3"));
+  const std::string bytes = "#3M1<#12M1<xx#3M2<", more = "#0M1<";
+  ASSERT_EQ(Pty.Send(bytes, 2s), bytes.size());
+  ASSERT_TRUE(testsupport::RunLoopUntil([&] { return instr3->Value() == 2.0f; }));
+  Form->UpdateStatusLine();
+  EXPECT_EQ(Form->StatusLine1->DroppedLabel()->text(),
+            QStringLiteral("Verworfene Datensätze: 1 (no instrument 12 (instruments are 1 to 10))"));
+  EXPECT_EQ(Form->StatusLine1->DiscardedLabel()->text(), QStringLiteral("Verworfene Bytes: 2"));
+  EXPECT_EQ(Form->StatusLine1->DiscardedLabel()->toolTip(), QStringLiteral("2 bytes discarded: text outside records"));
+
+  Form->show();
+  QTest::mouseClick(Form->StatusLine1->DroppedLabel(), Qt::LeftButton);
+  auto *dialog = Form->findChild<QDialog *>(QStringLiteral("DropLogDialog"));
+  ASSERT_TRUE(dialog && dialog->isVisible());
+  const QString listed = dialog->findChild<QPlainTextEdit *>()->toPlainText();
+  EXPECT_TRUE(listed.contains(QStringLiteral("  #12M1<  ->  no instrument 12"))) << listed.toStdString();
+  EXPECT_EQ(listed.count(QLatin1Char('\n')), 1);
+
+  // A tick that finds nothing new stops the timer; the next reception starts it again. More
+  // drops while the list is open reach it with the next update.
+  auto *timer = Form->findChild<QTimer *>(QStringLiteral("StatusTimer"));
+  Form->UpdateStatusLine();
+  EXPECT_FALSE(timer->isActive());
+  ASSERT_EQ(Pty.Send(more, 2s), more.size());
+  ASSERT_TRUE(testsupport::RunLoopUntil([&] { return Form->DropLog().Count() == 2; }));
+  EXPECT_TRUE(timer->isActive());
+  Form->UpdateStatusLine();
+  EXPECT_EQ(dialog->findChild<QPlainTextEdit *>()->toPlainText().count(QLatin1Char('\n')), 2);
+}
+
+TEST_F(StatusLineForm, followsAnotherPortAndOutlivesIt) {
+  ASSERT_EQ(Pty.Open(), 0);
+  auto port = std::make_unique<TComPort>();
+  port->SetPort(Pty.SlavePath());
+  Form->SetStatusSource(port.get(), nullptr);
+  port->SetConnected(true);
+  EXPECT_EQ(State(), QStringLiteral("verbunden"));
+  port.reset(); // closes, and goes before the window
+  Form->UpdateStatusLine();
+  EXPECT_EQ(State() + Form->StatusLine1->PortLabel()->text(), QStringLiteral("getrennt"));
+}
+
+} // namespace
