@@ -80,6 +80,9 @@ public:
   // tool tip until it is edited or the value is taken; an empty `why` clears that mark only.
   void ShowRefused(const std::string &why);
   bool Refused() const { return FRefused; }
+  // The field's name for the user: its accessible name, else the text of the label whose buddy it
+  // is, else a general word.
+  std::string FieldLabel() const;
 
   TNotifyEvent OnChange;
   TNotifyEvent OnLimit;
@@ -103,9 +106,6 @@ private:
   void SetTextQuietly(const std::string &s);
   void TextChanged();
   void FireChange();
-  // The field's name for the user: its accessible name, else the text of the label whose buddy it
-  // is, else a general word.
-  std::string FieldLabel() const;
   // Validate for event handlers: a conversion error goes to the application's error display.
   void ValidateReporting(bool takeOver);
   // Enter and leaving the field.
