@@ -48,6 +48,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
       const std::string prefix = name + "=";
       if (a.rfind(prefix, 0) == 0) {
         out = a.substr(prefix.size());
+      } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) == 0) {
+        // "--port --connect" forgot the port: the next option is no value. A value that does
+        // begin with "--" is written --port=--odd-name.
+        cl.Error = "option '" + name + "' needs a value, but '" + args[i + 1] + "' is an option (write " + name +
+                   "=" + args[i + 1] + " for a value that begins with --)";
+        return;
       } else if (i + 1 < args.size()) {
         out = args[++i];
       } else {

@@ -65,6 +65,15 @@ TEST(CommandLine, OptionsAndErrors) {
       {.args = {"--connect=yes"}, .error = "unknown option '--connect=yes'"},
       {.args = {"--port", "/dev/pts/9", "--baud", "57600", "--connect", "--screenshot", "s.png"},
        .shot = "s.png", .port = "/dev/pts/9", .baud = 57600, .connect = true},
+      // An option where a value belongs is no value; written with "=" it is.
+      {.args = {"--port", "--connect"},
+       .error = "option '--port' needs a value, but '--connect' is an option (write --port=--connect for a value that "
+                "begins with --)"},
+      {.args = {"--screenshot", "--demo"},
+       .error = "option '--screenshot' needs a value, but '--demo' is an option (write --screenshot=--demo for a "
+                "value that begins with --)"},
+      {.args = {"--port=--odd-name", "--connect"}, .port = "--odd-name", .connect = true},
+      {.args = {"--port", "-"}, .port = "-"},
       // The first error ends the parse.
       {.args = {"--baud", "x", "--connect"}, .error = "invalid baud rate 'x" + badRate},
   };
@@ -107,6 +116,9 @@ TEST(CommandLine, RecordingAndReplay) {
       {.args = {"--record", "a.csv", "--demo"}, .record = "a.csv"},
       {.args = {"--record=a.csv", "--record-raw", "--port", "ttyUSB0"}, .record = "a.csv", .raw = true},
       {.args = {"--record-raw"}, .raw = true, .error = "--record-raw goes with --record FILE"},
+      {.args = {"--record", "--connect"},
+       .error = "option '--record' needs a value, but '--connect' is an option (write --record=--connect for a value "
+                "that begins with --)"},
       {.args = {"--replay", "a.csv"}, .replay = "a.csv"},
       {.args = {"--replay", "a.csv", "--speed", "0"}, .replay = "a.csv", .speed = 0},
       {.args = {"--replay", "a.csv", "--speed=2.5", "--record", "b.csv"}, .record = "b.csv", .replay = "a.csv", .speed = 2.5},
