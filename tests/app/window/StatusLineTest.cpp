@@ -58,7 +58,8 @@ TEST(StatusLine, dropLogKeepsTheLastHundredOldestFirstAndGivesTheTraceReason) {
   ASSERT_EQ(kept.size(), TDropLog::Capacity);
   EXPECT_EQ(kept.front().Record, "#150M1<");
   EXPECT_EQ(kept.back().Record, "#249M1<");
-  EXPECT_EQ(log.LastReason(), "no instrument 249 (instruments are 1 to 10)");
+  EXPECT_EQ(log.LastReason(), "kein Instrument 249 (Instrumente 1 bis 10)") << "the window speaks German";
+  EXPECT_EQ(DropReason(kept.back().Record), "no instrument 249 (instruments are 1 to 10)") << "--trace English";
 
   log.Add(std::string("#1M\x01") + std::string(200, 'x') + "<");
   const std::string line = DropLogLine(log.Entries().back());
@@ -111,7 +112,7 @@ TEST_F(StatusLineForm, droppedRecordsAndDiscardedBytesAreCountedAndAClickListsTh
   ASSERT_TRUE(testsupport::RunLoopUntil([&] { return instr3->Value() == 2.0f; }));
   Form->UpdateStatusLine();
   EXPECT_EQ(Form->StatusLine1->DroppedLabel()->text(),
-            QStringLiteral("Verworfene Datensätze: 1 (no instrument 12 (instruments are 1 to 10))"));
+            QStringLiteral("Verworfene Datensätze: 1 (kein Instrument 12 (Instrumente 1 bis 10))"));
   EXPECT_EQ(Form->StatusLine1->DiscardedLabel()->text(), QStringLiteral("Verworfene Bytes: 2"));
   EXPECT_EQ(Form->StatusLine1->DiscardedLabel()->toolTip(), QStringLiteral("2 bytes discarded: text outside records"));
 
@@ -120,7 +121,7 @@ TEST_F(StatusLineForm, droppedRecordsAndDiscardedBytesAreCountedAndAClickListsTh
   auto *dialog = Form->findChild<QDialog *>(QStringLiteral("DropLogDialog"));
   ASSERT_TRUE(dialog && dialog->isVisible());
   const QString listed = dialog->findChild<QPlainTextEdit *>()->toPlainText();
-  EXPECT_TRUE(listed.contains(QStringLiteral("  #12M1<  ->  no instrument 12"))) << listed.toStdString();
+  EXPECT_TRUE(listed.contains(QStringLiteral("  #12M1<  ->  kein Instrument 12"))) << listed.toStdString();
   EXPECT_EQ(listed.count(QLatin1Char('\n')), 1);
 
   // A tick that finds nothing new stops the timer; the next reception starts it again. More
