@@ -9,6 +9,7 @@
 
 #include "platform/FormatSettings.h"
 
+class QFontMetrics;
 class QLabel;
 
 enum TLineState { lsGetrennt, lsVerbunden, lsWartetAufGeraet, lsDemo, lsWiedergabe };
@@ -46,6 +47,8 @@ private:
 // A rate in at most five characters: "987", "12,3 k", "1,05 M", with the locale's separator.
 std::string ShortRate(double perSecond, const TFormatSettings &fs);
 std::string StateText(const TStatusInfo &info);
+// `text` cut after a whole word with "…" so that it fits `width`; whole when it fits.
+QString ElideAtWord(const QString &text, const QFontMetrics &metrics, int width);
 
 class TStatusLine : public QStatusBar {
   Q_OBJECT
@@ -70,8 +73,10 @@ protected:
 private:
   QLabel *AddField(const char *name, int stretch);
   static void SetText(QLabel *label, const QString &text);
+  void FitDropped();
 
   QLabel *FPort, *FState, *FRecording, *FRate, *FDropped, *FDiscarded;
+  QString FDroppedCount, FDropReason;
   TStatusInfo FShown;
   bool FShownOnce = false;
 };

@@ -1,6 +1,7 @@
 // The status line: port, state, rates, dropped records and discarded bytes, and the list of the
 // last dropped records behind a click.
 #include <QDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -47,6 +48,27 @@ TEST(StatusLine, rateIsTheGrowthSinceThePreviousSampleOverItsTime) {
     EXPECT_DOUBLE_EQ(meter.RecordsPerSecond(), s.RecordsPerSecond) << "at " << s.Ms;
     EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), s.BytesPerSecond) << "at " << s.Ms;
   }
+}
+
+// A long reason is cut after a whole word, marked with "…", never pressed into the next field.
+TEST(StatusLine, longReasonsAreCutAtAWord) {
+  const QFontMetrics metrics{QFont()};
+  const QString reason = QStringLiteral("„#12M1 und noch viel mehr Text“ ist keine Instrumentnummer");
+  const int whole = metrics.horizontalAdvance(reason);
+  for (const int width : {whole + 5, whole, whole - 1, whole / 2, metrics.horizontalAdvance(QStringLiteral("„#12M1…")), 3}) {
+    SCOPED_TRACE(width);
+    const QString shown = ElideAtWord(reason, metrics, width);
+    if (width >= whole) {
+      EXPECT_EQ(shown, reason);
+      continue;
+    }
+    ASSERT_TRUE(shown.endsWith(QStringLiteral("…")));
+    const QString kept = shown.chopped(1);
+    EXPECT_TRUE(kept.isEmpty() || (reason.startsWith(kept) && reason.at(kept.size()) == QLatin1Char(' ')))
+        << shown.toStdString();
+    EXPECT_TRUE(kept.isEmpty() || metrics.horizontalAdvance(shown) <= width);
+  }
+  EXPECT_EQ(ElideAtWord(reason, metrics, metrics.horizontalAdvance(QStringLiteral("„#12M1…"))), QStringLiteral("„#12M1…"));
 }
 
 TEST(StatusLine, dropLogKeepsTheLastHundredOldestFirstAndGivesTheTraceReason) {
@@ -111,8 +133,10 @@ TEST_F(StatusLineForm, droppedRecordsAndDiscardedBytesAreCountedAndAClickListsTh
   ASSERT_EQ(Pty.Send(bytes, 2s), bytes.size());
   ASSERT_TRUE(testsupport::RunLoopUntil([&] { return instr3->Value() == 2.0f; }));
   Form->UpdateStatusLine();
-  EXPECT_EQ(Form->StatusLine1->DroppedLabel()->text(),
-            QStringLiteral("Verworfene Datensätze: 1 (kein Instrument 12 (Instrumente 1 bis 10))"));
+  // Cut to the room the hidden window gives it; whole in the tool tip.
+  EXPECT_TRUE(Form->StatusLine1->DroppedLabel()->text().startsWith(QStringLiteral("Verworfene Datensätze: 1 (")));
+  EXPECT_TRUE(Form->StatusLine1->DroppedLabel()->toolTip().startsWith(
+      QStringLiteral("kein Instrument 12 (Instrumente 1 bis 10)\n")));
   EXPECT_EQ(Form->StatusLine1->DiscardedLabel()->text(), QStringLiteral("Verworfene Bytes: 2"));
   EXPECT_EQ(Form->StatusLine1->DiscardedLabel()->toolTip(), QStringLiteral("2 bytes discarded: text outside records"));
 
