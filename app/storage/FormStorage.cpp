@@ -67,7 +67,7 @@ bool TAppIniFileStorage::WriteFile(std::string *error) {
   if (FileName().empty() || IsReadOnly()) return true;
   std::string why;
   if (!FIni.UpdateFile(&why)) {
-    if (error) *error = "Cannot write the settings file " + FileName() + ": " + why;
+    if (error) *error = "Die Einstellungsdatei " + FileName() + " lässt sich nicht schreiben: " + why;
     return false;
   }
   FDirty = false;
@@ -163,9 +163,9 @@ void TFormStorage::Restore() {
   }
   FRestored = true;
   if (!problems.empty() && OnBadPlacement) {
-    std::string message = "The settings file " + FStorage->FileName() + " holds values that cannot be read:";
+    std::string message = "Die Einstellungsdatei " + FStorage->FileName() + " enthält Werte, die sich nicht lesen lassen:";
     for (const std::string &p : problems) message += "\n" + p;
-    message += "\nThey are ignored and written anew when Telmora closes.";
+    message += "\nSie werden übergangen und beim Beenden von Telmora neu geschrieben.";
     OnBadPlacement(message);
   }
 }

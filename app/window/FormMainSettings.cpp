@@ -151,7 +151,7 @@ void TFormMain::closeEvent(QCloseEvent *event) {
   if (AppIniFileStorage1->FlushOnDestroy && !AppIniFileStorage1->WriteFile(&error)) {
     std::cerr << "telmora: " << error << "\n";
     AppIniFileStorage1->FlushOnDestroy = false; // said once is enough
-    ShowExceptionMessage(error + "\nThe settings of this run are not kept.");
+    ShowExceptionMessage(error + "\nDie Einstellungen dieses Laufs bleiben nicht erhalten.");
   }
 }
 
