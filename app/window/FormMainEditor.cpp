@@ -301,8 +301,8 @@ void TFormMain::ButtonInstrWerteZuweisenClick(TObject * /*Sender*/) {
       {AnNumEditAWertBis, to ? *to : before[1], sig.ValueTo(), "„Anzeige Wert bis“ muss über „Anzeige Wert von“ liegen."},
       {AnNumEditBreite, double(width), double(meter->width()), "Die Breite muss mindestens 1 sein."},
       {AnNumEditHoehe, double(height), double(meter->height()), "Die Höhe muss mindestens 1 sein."},
-      {AnNumEditSkalaSteps, AnNumEditSkalaSteps->ValueAsInt(), double(scale.Steps()), "Skala Steps geht von 1 bis 20."},
-      {AnNumEditSkalaSubSteps, AnNumEditSkalaSubSteps->ValueAsInt(), double(scale.SubSteps()),
+      {AnNumEditSkalaSteps, double(AnNumEditSkalaSteps->ValueAsInt()), double(scale.Steps()), "Skala Steps geht von 1 bis 20."},
+      {AnNumEditSkalaSubSteps, double(AnNumEditSkalaSubSteps->ValueAsInt()), double(scale.SubSteps()),
        "Skala SubSteps geht von 1 bis 10."},
   };
   QStringList refused;
