@@ -9,18 +9,17 @@
 #include <cstdio>
 
 void TRateMeter::Sample(std::uint64_t records, std::uint64_t bytes, std::int64_t nowMs) {
-  // A counter that went backwards (a new framer) or no time passing gives no rate this once.
-  if (FHasSample && nowMs > FMs && records >= FRecords && bytes >= FBytes) {
-    const double secs = double(nowMs - FMs) / 1000.0;
-    FRecordsPerSecond = double(records - FRecords) / secs;
-    FBytesPerSecond = double(bytes - FBytes) / secs;
-  } else {
-    FRecordsPerSecond = FBytesPerSecond = 0;
-  }
-  FHasSample = true;
-  FRecords = records;
-  FBytes = bytes;
-  FMs = nowMs;
+  // A counter that went backwards (a new framer) or the clock doing so starts afresh.
+  if (!FPoints.empty() && (nowMs < FPoints.back().Ms || records < FPoints.back().Records || bytes < FPoints.back().Bytes))
+    *this = TRateMeter();
+  FPoints.push_back({records, bytes, nowMs});
+  while (FPoints.size() > 2 && FPoints[1].Ms <= nowMs - WindowMs) FPoints.pop_front();
+  const TPoint &from = FPoints.front();
+  if (nowMs - from.Ms < MinSpanMs) return;
+  const double secs = double(nowMs - from.Ms) / 1000.0;
+  FRecordsPerSecond = double(records - from.Records) / secs;
+  FBytesPerSecond = double(bytes - from.Bytes) / secs;
+  FQuiet = nowMs - from.Ms >= WindowMs && records == from.Records && bytes == from.Bytes;
 }
 
 std::string ShortRate(double perSecond, const TFormatSettings &fs) {
