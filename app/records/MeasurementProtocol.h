@@ -23,8 +23,5 @@ std::optional<float> ParseMeasuredValue(const std::string &text, const TFormatSe
 // then dropped.
 std::optional<TMeasurementRecord> ParseMeasurementRecord(const std::string &str, const TFormatSettings &fs);
 
-// The language of a reason: English for the command line (--trace, files), German for the window.
-enum class TWording { English, German };
-
 // Why ParseMeasurementRecord gives nothing for `str`, in words for a user; "" when it gives a record.
 std::string WhyDropped(const std::string &str, const TFormatSettings &fs, TWording wording = TWording::English);

@@ -81,7 +81,19 @@ std::string TraceLine(const std::string &Record, const TAnVMeter *Meter) {
   return line;
 }
 
-std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit) {
+std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit, TWording Wording) {
+  if (Wording == TWording::German) {
+    const std::string buffer = "Puffer von " + std::to_string(BufferLimit) + " Byte";
+    const std::string line = std::to_string(Bytes) + " Byte verworfen: ";
+    switch (Reason) {
+    case drOutsideRecord: return line + "Text außerhalb von Datensätzen";
+    case drRecordTooLong: return line + "Datensatz länger als der " + buffer;
+    case drBufferFull: return line + "Pufferüberlauf, kein Datensatzanfang im " + buffer;
+    case drLineChanged: return line + "beim Öffnen oder Schließen der Schnittstelle im Puffer übrig";
+    case drSettingChanged: return line + "beim Ändern der Rahmung im Puffer übrig";
+    }
+    return line + "unbekannter Grund";
+  }
   const std::string buffer = "the " + std::to_string(BufferLimit) + "-byte buffer";
   std::string line = std::to_string(Bytes) + (Bytes == 1 ? " byte" : " bytes") + " discarded: ";
   switch (Reason) {

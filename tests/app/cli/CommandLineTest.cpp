@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/cli/CommandLine.h"
 
 TEST(CommandLine, OptionsAndErrors) {
@@ -101,6 +103,47 @@ TEST(CommandLine, UsageNamesEveryOption) {
   for (const char *option : {"--screenshot FILE", "--page NAME", "--port NAME", "--baud RATE", "--connect", "--help",
                              "--version", "/dev/pts/3", "--list-ports"})
     EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+// --help and the window's Hilfe page come from one list: both name the same options in the same
+// order, each with a text of its own language, all texts in one column.
+TEST(CommandLine, helpInBothLanguagesNamesTheSameOptionsInOneColumn) {
+  const struct {
+    TWording Wording;
+    const char *Heading, *Exit;
+  } cases[] = {{TWording::English, "Options:", "Exit status: "}, {TWording::German, "Optionen:", "Rückgabewert: "}};
+  std::vector<std::vector<std::string>> heads, texts;
+  for (const auto &c : cases) {
+    const std::string help = UsageText("telmora", c.Wording);
+    SCOPED_TRACE(help);
+    EXPECT_NE(help.find(std::string("\n") + c.Heading + "\n"), std::string::npos);
+    EXPECT_NE(help.find(std::string("\n\n") + c.Exit), std::string::npos);
+    std::istringstream lines(help.substr(help.find(c.Heading)));
+    std::size_t column = 0;
+    heads.emplace_back();
+    texts.emplace_back();
+    for (std::string line; std::getline(lines, line) && !line.empty();) {
+      if (line == c.Heading) continue;
+      if (line.rfind("  -", 0) == 0) {
+        // "  -h, --help         text": the option's words up to the gap, then the text.
+        const std::size_t gap = line.find("  ", 2);
+        std::istringstream words(line.substr(2, gap - 2));
+        std::string options;
+        for (std::string w; words >> w;)
+          if (w[0] == '-') options += w;
+        heads.back().push_back(options);
+        if (column == 0) column = line.find_first_not_of(' ', gap);
+        EXPECT_EQ(line.find_first_not_of(' ', gap), column) << line;
+        texts.back().push_back(line.substr(column));
+      } else {
+        EXPECT_EQ(line.find_first_not_of(' '), column) << line; // a text's second line
+        texts.back().back() += " " + line.substr(column);
+      }
+    }
+    EXPECT_EQ(heads.back().size(), 15u);
+  }
+  EXPECT_EQ(heads[0], heads[1]);
+  for (std::size_t i = 0; i < texts[0].size() && i < texts[1].size(); ++i) EXPECT_NE(texts[0][i], texts[1][i]) << heads[0][i];
 }
 
 TEST(CommandLine, RecordingAndReplay) {
