@@ -227,8 +227,8 @@ TEST_F(FormMainSerialTest, portChosenOutsideThePageShowsInTheBoxes) {
     int32_t Rate;
     std::string Port, PortBox, BaudBox;
   } rows[] = {
-      // A port the list does not hold is shown as given, never as a blank box.
-      {"", 0, "COM10", "COM10", "19200"},
+      // A path the list does not hold is shown as given, never as a blank box.
+      {"", 0, "COM10", "", "19200"},
       {"/dev/pts/7", 0, "/dev/pts/7", "/dev/pts/7", "19200"},
       {"ttyUSB0", 115200, "ttyUSB0", "ttyUSB0", "115200"},
       {"", 250000, "ttyUSB0", "ttyUSB0", "Custom"},
