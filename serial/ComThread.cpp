@@ -4,6 +4,7 @@
 
 #include "platform/Application.h"
 #include "platform/FramePacer.h"
+#include "serial/ComStateHint.h"
 
 #include <QMetaObject>
 
@@ -332,9 +333,9 @@ void TCustomComPort::ThreadEnded(uint64_t session, int error) {
     return; // closed (or closed and opened again) meanwhile
   // Closed first, so that everything linked shows the port closed while the message is read.
   RunGuarded([this] { ClosePort(); });
-  bool report = true;
+  bool report = true, waiting = false;
   if (OnHangup)
-    RunGuarded([&] { OnHangup(this, error, report); });
+    RunGuarded([&] { OnHangup(this, error, report, waiting); });
   if (report)
-    RunGuarded([&] { ReportPortError(CE_ReadFailed + 1, error); });
+    RunGuarded([&] { ReportPortError(CE_ReadFailed + 1, error, HangupHint(FPort, waiting)); });
 }

@@ -69,11 +69,12 @@ bool TRecordingReader::Next(TReplayRecord &record) {
   }
   if (!complete) return false;
   const auto bad = [&](const std::string &why) {
-    FError = "Line " + std::to_string(first) + " of " + FName + " is no recording line (" + why + "): " + line.substr(0, 80);
+    FError = "Zeile " + std::to_string(first) + " von " + FName + " ist keine Zeile einer Aufzeichnung (" + why +
+             "): " + line.substr(0, 80);
     return false;
   };
-  if (FFields.size() < 3) return bad("too few fields");
-  if (!ParseIsoTime(FFields[0], record.TimeMs)) return bad("no time such as 2024-05-01T14:03:07.123+02:00");
+  if (FFields.size() < 3) return bad("zu wenige Felder");
+  if (!ParseIsoTime(FFields[0], record.TimeMs)) return bad("keine Zeit wie 2024-05-01T14:03:07.123+02:00");
   const std::string raw = FFields.size() >= 5 ? FFields[4] : std::string();
   record.Instrument = 0;
   if (!FFields[1].empty()) {
@@ -82,11 +83,11 @@ bool TRecordingReader::Next(TReplayRecord &record) {
     std::string text = "#" + FFields[1] + "M" + FFields[2] + "<";
     TFormatSettings dot;
     const auto parsed = ParseMeasurementRecord(text, dot);
-    if (!parsed) return bad(WhyDropped(text, dot));
+    if (!parsed) return bad(WhyDropped(text, dot, TWording::German));
     record.Instrument = parsed->Instrument;
     record.Bytes = raw.empty() ? std::move(text) : RawFromCsvText(raw);
   } else {
-    if (raw.empty()) return bad("neither an instrument nor a record");
+    if (raw.empty()) return bad("weder ein Instrument noch ein Datensatz");
     record.Bytes = RawFromCsvText(raw);
   }
   return true;
@@ -154,7 +155,7 @@ std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSim
       } else if (n < 0 && errno == EAGAIN) {
         if (!Wait(fd, true, stop, TClock::time_point::max())) return false;
       } else if (!(n < 0 && errno == EINTR)) {
-        error = std::string("the device cannot be written: ") + std::strerror(n < 0 ? errno : EIO);
+        error = std::string("das Gerät lässt sich nicht beschreiben: ") + std::strerror(n < 0 ? errno : EIO);
         return false;
       }
     }

@@ -26,9 +26,11 @@ public:
   TRecordingReader(const TRecordingReader &) = delete;
   TRecordingReader &operator=(const TRecordingReader &) = delete;
 
-  // Opens `file` and checks its header. False with *error (a sentence) otherwise.
+  // Opens `file` and checks its header. False with *error (an English sentence: the command line
+  // reports it) otherwise.
   bool Open(const std::string &file, std::string *error);
-  // The next record; false at the end or at a line that is no recording line (Error() says which).
+  // The next record; false at the end or at a line that is no recording line (Error() says which,
+  // in German: the window shows it).
   // A last line without its line end (a recording cut off by a crash) counts as the end.
   bool Next(TReplayRecord &record);
   const std::string &Error() const { return FError; }
@@ -55,5 +57,5 @@ struct TReplayProgress {
   std::atomic<std::uint64_t> Records{0};   // records sent
   std::atomic<std::uint32_t> Instruments{0}; // bit n: instrument n was addressed
 };
-// "" when the recording was played to its end or stopped; else what went wrong.
+// "" when the recording was played to its end or stopped; else what went wrong, in German.
 std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSimStop &stop, TReplayProgress &progress);

@@ -39,8 +39,8 @@ TAppIniFileStorage::TAppIniFileStorage(QObject *parent) : QObject(parent) {
 
 TAppIniFileStorage::~TAppIniFileStorage() {
   if (!FlushOnDestroy || !FDirty) return;
-  std::string error;
-  if (!WriteFile(&error) && OnWriteError) OnWriteError(error);
+  std::string why;
+  if (!WriteFile(&why) && OnWriteError) OnWriteError(WriteFailure(why, TWording::English));
 }
 
 void TAppIniFileStorage::Load() {
@@ -63,15 +63,16 @@ void TAppIniFileStorage::WriteValue(const std::string &section, const std::strin
   FDirty = true;
 }
 
-bool TAppIniFileStorage::WriteFile(std::string *error) {
+bool TAppIniFileStorage::WriteFile(std::string *why) {
   if (FileName().empty() || IsReadOnly()) return true;
-  std::string why;
-  if (!FIni.UpdateFile(&why)) {
-    if (error) *error = "Cannot write the settings file " + FileName() + ": " + why;
-    return false;
-  }
+  if (!FIni.UpdateFile(why)) return false;
   FDirty = false;
   return true;
+}
+
+std::string TAppIniFileStorage::WriteFailure(const std::string &why, TWording wording) const {
+  if (wording == TWording::German) return "Die Einstellungsdatei " + FileName() + " lässt sich nicht schreiben: " + why;
+  return "Cannot write the settings file " + FileName() + ": " + why;
 }
 
 // --- placement decisions ------------------------------------------------------------------------
@@ -145,10 +146,10 @@ std::optional<int> TFormStorage::ReadPlacementInt(const char *key, std::vector<s
   if (!text) return std::nullopt;
   try {
     return DecodeInteger(*text);
-  } catch (const EStoredValue &e) {
+  } catch (const EStoredValue &) {
     // A bad placement number once stopped the whole restore, and so every later start as well:
-    // it is reported and counts as missing instead.
-    problems.push_back(std::string(e.what()) + " for " + PlacementSection() + "\\" + key);
+    // it is reported (in the window, so in German) and counts as missing instead.
+    problems.push_back("„" + *text + "“ ist keine ganze Zahl (" + PlacementSection() + "\\" + key + ")");
     return std::nullopt;
   }
 }
@@ -163,9 +164,9 @@ void TFormStorage::Restore() {
   }
   FRestored = true;
   if (!problems.empty() && OnBadPlacement) {
-    std::string message = "The settings file " + FStorage->FileName() + " holds values that cannot be read:";
+    std::string message = "Die Einstellungsdatei " + FStorage->FileName() + " enthält Werte, die sich nicht lesen lassen:";
     for (const std::string &p : problems) message += "\n" + p;
-    message += "\nThey are ignored and written anew when Telmora closes.";
+    message += "\nSie werden übergangen und beim Beenden von Telmora neu geschrieben.";
     OnBadPlacement(message);
   }
 }

@@ -11,6 +11,7 @@
 #include <QRect>
 
 #include "app/storage/StoredProps.h"
+#include "platform/FormatSettings.h"
 #include "platform/IniFile.h"
 
 class QWidget;
@@ -45,8 +46,10 @@ public:
   void WriteValue(const std::string &section, const std::string &key, const std::string &value);
 
   // Writes the copy to the file, creating its folder first. Nothing happens without a file name
-  // or while the file is read-only; false with *error when the write failed.
-  bool WriteFile(std::string *error = nullptr);
+  // or while the file is read-only; false with *why (the system's reason) when the write failed.
+  bool WriteFile(std::string *why = nullptr);
+  // The sentence a failed WriteFile is reported with: English on stderr, German in the window.
+  std::string WriteFailure(const std::string &why, TWording wording) const;
   // Changes in the copy that the file does not hold yet.
   bool Dirty() const { return FDirty; }
   // Told when the write at destruction fails (nobody else could hear of it then).

@@ -306,7 +306,7 @@ TEST_F(FormStorageTest, aMalformedPlacementNumberIsReportedOnceAndRewritten) {
   ASSERT_TRUE(testsupport::RunLoopUntil([this] { return !Shown.empty(); }));
   EXPECT_EQ(Meter(*form, 2)->Left(), 55); // the rest is restored
   ASSERT_EQ(Shown.size(), 1u);
-  EXPECT_NE(Shown[0].find("'abc'"), std::string::npos) << Shown[0];
+  EXPECT_NE(Shown[0].find("„abc“ ist keine ganze Zahl"), std::string::npos) << Shown[0];
   EXPECT_NE(Shown[0].find("ShowCmd"), std::string::npos);
   EXPECT_NE(Shown[0].find("PixelsPerInch"), std::string::npos);
   EXPECT_NE(Shown[0].find(File), std::string::npos);
