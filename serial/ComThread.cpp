@@ -188,6 +188,9 @@ void TComThread::Dispatch(TComEvents events, bool held) {
   case smThreadSync: {
     // A batch that throws ends the thread: wake the wait, which then learns of it.
     const std::shared_ptr<TSerialDevice> device = FDevice;
+    // Counted before it is posted: the GUI thread may run the batch before this thread goes on,
+    // and whoever sees its effects must see it counted.
+    ++FBatches;
     FBatch.Post(
         [this, events, held] {
           FPort.RunSynchronizedBatch(events, this);
@@ -198,7 +201,6 @@ void TComThread::Dispatch(TComEvents events, bool held) {
           if (!FAbandoned.load())
             device->CancelWait();
         });
-    ++FBatches;
     break;
   }
   case smWindowSync:
