@@ -3,7 +3,9 @@
 #include "platform/GuiThread.h"
 
 #include <QDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 
 #include <atomic>
 #include <cstdio>
@@ -120,4 +122,14 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {
 
 bool TApplication::notify(QObject *receiver, QEvent *event) {
   return DeliverGuarded([&] { return QApplication::notify(receiver, event); });
+}
+
+QTranslator *InstallQtTranslations(const QString &language) {
+  auto *translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral("qtbase_") + language, QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    return nullptr;
+  }
+  return translator;
 }

@@ -37,6 +37,13 @@ void ShowCurrentException();
 // For handlers that are not reached through TApplication::notify.
 bool RunGuarded(const std::function<void()> &call);
 
+// Loads Qt's own translations of its dialogs and buttons (file and font dialogs, "Cancel") for
+// `language` ("de"), so that they speak the window's language whatever the user's locale is.
+// Null when they are not installed: Qt's English texts stay then. The application owns the
+// translator.
+class QTranslator;
+QTranslator *InstallQtTranslations(const QString &language);
+
 class TApplication : public QApplication {
 public:
   TApplication(int &argc, char **argv);

@@ -118,6 +118,12 @@ void TCanvas::SetFont(const TFont &font) {
   FFontColor = font.Color();
 }
 
+void TCanvas::SetFont(const QFont &font, TColor color) {
+  FFont = font;
+  FDefaultFont = false;
+  FFontColor = color;
+}
+
 const QFont &TCanvas::Font() const {
   if (FDefaultFont) {
     FFont = TFont().ToQFont();

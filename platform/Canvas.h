@@ -46,6 +46,8 @@ public:
 
   // Font for text and its extents; the text colour is the font's colour.
   void SetFont(const TFont &font);
+  // A font made here (a smaller size of one), drawing in `color`.
+  void SetFont(const QFont &font, TColor color);
   const QFont &Font() const;
   // Changes the text colour only, keeping face and size.
   void SetFontColor(TColor c) { FFontColor = c; }

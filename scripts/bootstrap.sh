@@ -11,6 +11,7 @@ packages=(
   xvfb xauth
   desktop-file-utils
   dpkg-dev file lintian appstream
+  qt6-translations-l10n
 )
 
 missing=()

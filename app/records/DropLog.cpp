@@ -23,13 +23,15 @@ std::vector<TDropLog::TEntry> TDropLog::Entries() const {
 }
 
 std::string TDropLog::LastReason() const {
-  return FCount == 0 ? std::string() : PrintableText(DropReason(FRing[(FCount - 1) % Capacity].Record), 120);
+  return FCount == 0 ? std::string()
+                     : PrintableText(DropReason(FRing[(FCount - 1) % Capacity].Record, TWording::German), 120);
 }
 
-std::string DropReason(const std::string &record) {
+std::string DropReason(const std::string &record, TWording wording) {
   // A record that parses was dropped only because no meter took it.
-  const std::string why = WhyDropped(record, FormatSettings());
-  return why.empty() ? "the meter is missing" : why;
+  const std::string why = WhyDropped(record, FormatSettings(), wording);
+  if (!why.empty()) return why;
+  return wording == TWording::German ? "das Instrument fehlt" : "the meter is missing";
 }
 
 std::string PrintableText(const std::string &text, std::size_t longest) {
@@ -59,5 +61,5 @@ std::string DropLogLine(const TDropLog::TEntry &entry) {
   char clock[32];
   std::snprintf(clock, sizeof clock, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, int(ms % 1000));
   return std::string(clock) + "  " + PrintableText(entry.Record, 80) + "  ->  " +
-         PrintableText(DropReason(entry.Record), 120);
+         PrintableText(DropReason(entry.Record, TWording::German), 120);
 }

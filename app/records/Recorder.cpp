@@ -23,7 +23,8 @@ TRecorder::~TRecorder() {
   if (FFd >= 0) ::close(FFd);
 }
 
-bool TRecorder::Start(const std::string &file, bool raw, const TFormatSettings &fs, std::string *error) {
+bool TRecorder::Start(const std::string &file, bool raw, const TFormatSettings &fs, std::string *error,
+                      TWording wording) {
   FFile = file;
   FRaw = raw;
   FFormat = fs;
@@ -32,9 +33,12 @@ bool TRecorder::Start(const std::string &file, bool raw, const TFormatSettings &
   FFd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   if (FFd < 0) {
     const int err = errno;
+    const std::string why = err != ENXIO                   ? std::strerror(err)
+                            : wording == TWording::German ? "ein FIFO, aus dem niemand liest"
+                                                          : "it is a FIFO that nobody reads";
     if (error)
-      *error = "Cannot record into " + file + ": " +
-               (err == ENXIO ? std::string("it is a FIFO that nobody reads") : std::strerror(err)) + ".";
+      *error = wording == TWording::German ? "In " + file + " lässt sich nicht aufzeichnen: " + why + "."
+                                           : "Cannot record into " + file + ": " + why + ".";
     return false;
   }
   if (const int flags = ::fcntl(FFd, F_GETFL); flags >= 0) ::fcntl(FFd, F_SETFL, flags & ~O_NONBLOCK);
@@ -123,10 +127,18 @@ std::string TRecorder::Error() const {
   return FError;
 }
 
+void TRecorder::FailWrite(int error) {
+  // A full disk says all there is to say; other errors keep the system's reason.
+  if (error == ENOSPC)
+    Fail("der Datenträger ist voll", 0);
+  else
+    Fail("die Datei lässt sich nicht schreiben", error);
+}
+
 void TRecorder::Fail(const std::string &what, int error) {
   std::lock_guard lock(FMutex);
-  FError = "The recording into " + FFile + " has stopped: " + what + (error ? std::string(" (") + std::strerror(error) + ")" : "") +
-           ". The lines up to then are kept.";
+  FError = "Die Aufzeichnung in " + FFile + " wurde beendet: " + what +
+           (error ? std::string(" (") + std::strerror(error) + ")" : "") + ". Die Zeilen bis dahin bleiben erhalten.";
   FQueue.clear();
   FQueueRecords = 0;
   FFailed.store(true, std::memory_order_release);
@@ -215,7 +227,7 @@ void TRecorder::Run() {
     work.clear();
     if (!out.empty()) {
       if (const int e = WriteOut(out); e != 0) {
-        Fail(e == ENOSPC ? "the disk is full" : "the file cannot be written", e);
+        FailWrite(e);
         break;
       }
       FWritten.fetch_add(lines, std::memory_order_release);
@@ -225,13 +237,13 @@ void TRecorder::Run() {
     if (stop || now - lastSync >= SyncIntervalMs) {
       lastSync = now;
       if (const int e = CheckStillThere(); e != 0) {
-        Fail("the file or its folder was removed", 0);
+        Fail("die Datei oder ihr Ordner wurde entfernt", 0);
         break;
       }
       // Devices and pipes cannot be synced, which is no failure.
       if (unsynced && ::fdatasync(FFd) != 0 && errno != EINVAL && errno != EROFS) {
         const int e = errno;
-        Fail(e == ENOSPC ? "the disk is full" : "the file cannot be written", e);
+        FailWrite(e);
         break;
       }
       unsynced = false;

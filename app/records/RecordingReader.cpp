@@ -30,8 +30,7 @@ bool TRecordingReader::ReadLine(std::string &line, bool &complete, std::size_t r
       break;
     }
     if (line.size() >= room) {
-      FError = "Line " + std::to_string(FLineNumber) + " of " + FName + " is longer than " +
-               std::to_string(MaxRecordBytes) + " bytes: it is no recording line.";
+      FTooLong = true;
       return false;
     }
     line += char(c);
@@ -54,8 +53,10 @@ bool TRecordingReader::Open(const std::string &file, std::string *error) {
   }
   std::string header;
   bool complete = false;
-  if (!ReadLine(header, complete, MaxRecordBytes) && !FError.empty()) {
-    if (error) *error = FError;
+  if (!ReadLine(header, complete, MaxRecordBytes) && FTooLong) {
+    if (error)
+      *error = "Line 1 of " + file + " is longer than " + std::to_string(MaxRecordBytes) +
+               " bytes: it is no recording line.";
     return false;
   }
   if (header.rfind("\xEF\xBB\xBF", 0) == 0) header.erase(0, 3);
@@ -75,7 +76,11 @@ bool TRecordingReader::Next(TReplayRecord &record) {
   std::string line;
   bool complete = false;
   do {
-    if (!ReadLine(line, complete, MaxRecordBytes)) return false;
+    if (ReadLine(line, complete, MaxRecordBytes)) continue;
+    if (FTooLong)
+      FError = "Zeile " + std::to_string(FLineNumber) + " von " + FName + " ist länger als " +
+               std::to_string(MaxRecordBytes) + " Bytes: keine Zeile einer Aufzeichnung.";
+    return false;
   } while (line.empty() && complete);
   const std::size_t first = FLineNumber;
   const std::string shown = line.substr(0, 80);
@@ -84,9 +89,11 @@ bool TRecordingReader::Next(TReplayRecord &record) {
   bool closed = FSplitter.Add(line);
   while (!closed && complete) {
     if (!ReadLine(line, complete, MaxRecordBytes - std::min(MaxRecordBytes, FSplitter.Size() + 2))) {
-      if (FError.empty()) return false; // the file ends inside the quotes: cut off, as a last line is
-      FError = "Line " + std::to_string(first) + " of " + FName + " opens a quoted field that is not closed within " +
-               std::to_string(MaxRecordBytes) + " bytes: " + shown;
+      // Without FTooLong the file ends inside the quotes: cut off, as a last line is.
+      if (FTooLong)
+        FError = "Zeile " + std::to_string(first) + " von " + FName +
+                 " öffnet ein Feld in Anführungszeichen, das innerhalb von " + std::to_string(MaxRecordBytes) +
+                 " Bytes nicht geschlossen wird: " + shown;
       return false;
     }
     FSplitter.Add("\r\n");
@@ -95,11 +102,12 @@ bool TRecordingReader::Next(TReplayRecord &record) {
   if (!complete) return false;
   const std::vector<std::string> &fields = FSplitter.Fields();
   const auto bad = [&](const std::string &why) {
-    FError = "Line " + std::to_string(first) + " of " + FName + " is no recording line (" + why + "): " + shown;
+    FError = "Zeile " + std::to_string(first) + " von " + FName + " ist keine Zeile einer Aufzeichnung (" + why +
+             "): " + shown;
     return false;
   };
-  if (fields.size() < 3) return bad("too few fields");
-  if (!ParseIsoTime(fields[0], record.TimeMs)) return bad("no time such as 2024-05-01T14:03:07.123+02:00");
+  if (fields.size() < 3) return bad("zu wenige Felder");
+  if (!ParseIsoTime(fields[0], record.TimeMs)) return bad("keine Zeit wie 2024-05-01T14:03:07.123+02:00");
   const std::string raw = fields.size() >= 5 ? fields[4] : std::string();
   record.Instrument = 0;
   if (!fields[1].empty()) {
@@ -108,11 +116,11 @@ bool TRecordingReader::Next(TReplayRecord &record) {
     std::string text = "#" + fields[1] + "M" + fields[2] + "<";
     TFormatSettings dot;
     const auto parsed = ParseMeasurementRecord(text, dot);
-    if (!parsed) return bad(WhyDropped(text, dot));
+    if (!parsed) return bad(WhyDropped(text, dot, TWording::German));
     record.Instrument = parsed->Instrument;
     record.Bytes = raw.empty() ? std::move(text) : RawFromCsvText(raw);
   } else {
-    if (raw.empty()) return bad("neither an instrument nor a record");
+    if (raw.empty()) return bad("weder ein Instrument noch ein Datensatz");
     record.Bytes = RawFromCsvText(raw);
   }
   return true;
@@ -191,7 +199,7 @@ std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSim
       } else if (n < 0 && errno == EAGAIN) {
         if (!Wait(fd, true, stop, TClock::time_point::max())) return false;
       } else if (!(n < 0 && errno == EINTR)) {
-        error = std::string("the device cannot be written: ") + std::strerror(n < 0 ? errno : EIO);
+        error = std::string("das Gerät lässt sich nicht beschreiben: ") + std::strerror(n < 0 ? errno : EIO);
         return false;
       }
     }

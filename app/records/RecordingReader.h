@@ -34,16 +34,17 @@ public:
   static constexpr std::size_t MaxRecordBytes = 1 << 20;
 
   // Opens `file` (a regular file only: a FIFO or a device would block or never end) and checks
-  // its header. False with *error (a sentence) otherwise.
+  // its header. False with *error (an English sentence: the command line reports it) otherwise.
   bool Open(const std::string &file, std::string *error);
-  // The next record; false at the end or at a line that is no recording line (Error() says which).
+  // The next record; false at the end or at a line that is no recording line (Error() says which,
+  // in German: the window shows it).
   // A last line without its line end (a recording cut off by a crash) counts as the end.
   bool Next(TReplayRecord &record);
   const std::string &Error() const { return FError; }
 
 private:
   // The next line without its end into `line`; `complete` when it had its LF. False at the end
-  // of the file, or (with Error() set) when the line would be longer than `room` bytes.
+  // of the file, or (with FTooLong set) when the line would be longer than `room` bytes.
   bool ReadLine(std::string &line, bool &complete, std::size_t room);
 
   std::FILE *FFile = nullptr;
@@ -51,6 +52,7 @@ private:
   char FSeparator = ',';
   std::size_t FLineNumber = 0;
   std::string FError;
+  bool FTooLong = false;
   TCsvSplitter FSplitter;
 };
 
@@ -70,5 +72,5 @@ struct TReplayProgress {
   std::atomic<std::uint64_t> Records{0};   // records sent
   std::atomic<std::uint32_t> Instruments{0}; // bit n: instrument n was addressed
 };
-// "" when the recording was played to its end or stopped; else what went wrong.
+// "" when the recording was played to its end or stopped; else what went wrong, in German.
 std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSimStop &stop, TReplayProgress &progress);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/FormatSettings.h"
 #include "serial/ComDataPacket.h"
 
 class TAnVMeter;
@@ -59,8 +60,9 @@ private:
 std::string TraceLine(const std::string &Record, const TAnVMeter *Meter);
 
 // The line for text the framer discarded: "1500 bytes discarded: record longer than the
-// 1024-byte buffer".
-std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit);
+// 1024-byte buffer" (--trace), or in German for the status line's tool tip.
+std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit,
+                        TWording Wording = TWording::English);
 
 // Has `trace` print a line for every discard of `framer` (replacing its OnDiscard); `trace` must
 // outlive the framer.

@@ -103,6 +103,8 @@ int main(int argc, char **argv) {
 
   TApplication app(argc, argv);
   QCoreApplication::setApplicationName("Telmora");
+  // The window speaks German: so do Qt's own dialogs (file, font) and buttons.
+  InstallQtTranslations(QStringLiteral("de"));
   QCoreApplication::setApplicationVersion(TELMORA_VERSION);
   // Ties the window to its desktop entry (Wayland's app id; the software centre's id).
   QGuiApplication::setDesktopFileName(TELMORA_APP_ID);

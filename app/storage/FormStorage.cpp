@@ -40,8 +40,8 @@ TAppIniFileStorage::TAppIniFileStorage(QObject *parent) : QObject(parent) {
 
 TAppIniFileStorage::~TAppIniFileStorage() {
   if (!FlushOnDestroy || !FDirty) return;
-  std::string error;
-  if (!WriteFile(&error) && OnWriteError) OnWriteError(error);
+  std::string why;
+  if (!WriteFile(&why) && OnWriteError) OnWriteError(WriteFailure(why, TWording::English));
 }
 
 void TAppIniFileStorage::Load() {
@@ -51,10 +51,7 @@ void TAppIniFileStorage::Load() {
   std::error_code ec;
   if (std::filesystem::status(FileName(), ec).type() == std::filesystem::file_type::not_found) return;
   std::string why;
-  if (!FIni.LoadFromFile(FileName(), &why))
-    SetReadError("Telmora cannot read its settings file: " + why +
-                 ".\nThe window starts with its first-start layout; this run's changes to the settings are not "
-                 "kept, and the file is left as it is.");
+  if (!FIni.LoadFromFile(FileName(), &why)) SetReadError(why, true);
   FDirty = false;
 }
 
@@ -64,14 +61,30 @@ void TAppIniFileStorage::ReloadIfNeeded() {
   if (FIni.ReloadIfChanged(&why))
     FDirty = false;
   else if (!why.empty())
-    SetReadError("Telmora cannot read its settings file any more: " + why +
-                 ".\nThis run's changes to the settings are not kept, and the file is left as it is.");
+    SetReadError(why, false);
 }
 
-void TAppIniFileStorage::SetReadError(const std::string &message) {
+void TAppIniFileStorage::SetReadError(const std::string &why, bool atLoad) {
   if (!FReadError.empty()) return;
-  FReadError = message;
-  if (OnReadError) OnReadError(message);
+  FReadError = why;
+  FReadErrorAtLoad = atLoad;
+  if (OnReadError) OnReadError();
+}
+
+std::string TAppIniFileStorage::ReadFailure(TWording wording) const {
+  if (wording == TWording::German)
+    return (FReadErrorAtLoad ? "Die Einstellungsdatei lässt sich nicht lesen: "
+                             : "Die Einstellungsdatei lässt sich nicht mehr lesen: ") +
+           FReadError + ".\n" +
+           (FReadErrorAtLoad ? "Das Fenster beginnt mit der Anordnung eines ersten Starts; die Änderungen dieses "
+                               "Laufs an den Einstellungen bleiben nicht erhalten, die Datei bleibt, wie sie ist."
+                             : "Die Änderungen dieses Laufs an den Einstellungen bleiben nicht erhalten, die Datei "
+                               "bleibt, wie sie ist.");
+  return (FReadErrorAtLoad ? "Telmora cannot read its settings file: " : "Telmora cannot read its settings file any more: ") +
+         FReadError + ".\n" +
+         (FReadErrorAtLoad ? "The window starts with its first-start layout; this run's changes to the settings are not "
+                             "kept, and the file is left as it is."
+                           : "This run's changes to the settings are not kept, and the file is left as it is.");
 }
 
 std::optional<std::string> TAppIniFileStorage::ReadValue(const std::string &section, const std::string &key) const {
@@ -84,15 +97,16 @@ void TAppIniFileStorage::WriteValue(const std::string &section, const std::strin
   FDirty = true;
 }
 
-bool TAppIniFileStorage::WriteFile(std::string *error) {
+bool TAppIniFileStorage::WriteFile(std::string *why) {
   if (FileName().empty() || IsReadOnly() || !FReadError.empty()) return true;
-  std::string why;
-  if (!FIni.UpdateFile(&why)) {
-    if (error) *error = "Cannot write the settings file " + FileName() + ": " + why;
-    return false;
-  }
+  if (!FIni.UpdateFile(why)) return false;
   FDirty = false;
   return true;
+}
+
+std::string TAppIniFileStorage::WriteFailure(const std::string &why, TWording wording) const {
+  if (wording == TWording::German) return "Die Einstellungsdatei " + FileName() + " lässt sich nicht schreiben: " + why;
+  return "Cannot write the settings file " + FileName() + ": " + why;
 }
 
 // --- placement decisions ------------------------------------------------------------------------
@@ -166,10 +180,10 @@ std::optional<int> TFormStorage::ReadPlacementInt(const char *key, std::vector<s
   if (!text) return std::nullopt;
   try {
     return DecodeInteger(*text);
-  } catch (const EStoredValue &e) {
+  } catch (const EStoredValue &) {
     // A bad placement number once stopped the whole restore, and so every later start as well:
-    // it is reported and counts as missing instead.
-    problems.push_back(std::string(e.what()) + " for " + PlacementSection() + "\\" + key);
+    // it is reported (in the window, so in German) and counts as missing instead.
+    problems.push_back("„" + *text + "“ ist keine ganze Zahl (" + PlacementSection() + "\\" + key + ")");
     return std::nullopt;
   }
 }
@@ -184,9 +198,9 @@ void TFormStorage::Restore() {
   }
   FRestored = true;
   if (!problems.empty() && OnBadPlacement) {
-    std::string message = "The settings file " + FStorage->FileName() + " holds values that cannot be read:";
+    std::string message = "Die Einstellungsdatei " + FStorage->FileName() + " enthält Werte, die sich nicht lesen lassen:";
     for (const std::string &p : problems) message += "\n" + p;
-    message += "\nThey are ignored and written anew when Telmora closes.";
+    message += "\nSie werden übergangen und beim Beenden von Telmora neu geschrieben.";
     OnBadPlacement(message);
   }
 }

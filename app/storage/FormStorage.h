@@ -11,6 +11,7 @@
 #include <QRect>
 
 #include "app/storage/StoredProps.h"
+#include "platform/FormatSettings.h"
 #include "platform/IniFile.h"
 
 class QWidget;
@@ -36,14 +37,17 @@ public:
 
   // Fills the copy from the file when it exists. A file that exists but cannot be read (no
   // permission, a folder, a device, a line beyond the bounds) is never written in this run, so
-  // nothing the user stored in it is lost; OnReadError hears why, once.
+  // nothing the user stored in it is lost; OnReadError is told, once.
   void Load();
   // With AutoReload: replaces the copy by the file when the file changed since it was last read.
   // A file that can no longer be read is kept as it is from then on, as at Load.
   void ReloadIfNeeded();
-  // Why the file cannot be read; "" while it can be (or does not exist).
+  // Why the file cannot be read (the system's reason); "" while it can be (or does not exist).
   const std::string &ReadError() const { return FReadError; }
-  std::function<void(const std::string &message)> OnReadError;
+  // The sentence that reports it, with what it means for the run: English on stderr, German in
+  // the window.
+  std::string ReadFailure(TWording wording) const;
+  std::function<void()> OnReadError;
   bool IsReadOnly() const { return !FileName().empty() && FIni.IsReadOnly(); }
 
   bool SectionExists(const std::string &section) const { return FIni.SectionExists(section); }
@@ -51,9 +55,11 @@ public:
   void WriteValue(const std::string &section, const std::string &key, const std::string &value);
 
   // Writes the copy to the file, creating its folder first. Nothing happens without a file name,
-  // while the file is read-only or after it could not be read; false with *error when the write
-  // failed.
-  bool WriteFile(std::string *error = nullptr);
+  // while the file is read-only or after it could not be read; false with *why (the system's
+  // reason) when the write failed.
+  bool WriteFile(std::string *why = nullptr);
+  // The sentence a failed WriteFile is reported with: English on stderr, German in the window.
+  std::string WriteFailure(const std::string &why, TWording wording) const;
   // Changes in the copy that the file does not hold yet.
   bool Dirty() const { return FDirty; }
   // Told when the write at destruction fails (nobody else could hear of it then).
@@ -62,11 +68,12 @@ public:
   TIniFile &Ini() { return FIni; }
 
 private:
-  void SetReadError(const std::string &message);
+  void SetReadError(const std::string &why, bool atLoad);
 
   TIniFile FIni;
   bool FDirty = false;
   std::string FReadError;
+  bool FReadErrorAtLoad = false;
 };
 
 // The window's show states as the settings file numbers them.

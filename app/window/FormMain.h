@@ -16,6 +16,7 @@
 #include "platform/Application.h"
 #include "platform/Events.h"
 #include "platform/Font.h"
+#include "platform/FormatSettings.h"
 #include "serial/ComPort.h"
 
 class QAction;
@@ -152,7 +153,7 @@ public:
 
   // Recording (Datei menu, --record): every accepted record as a CSV line, with `raw` the dropped
   // ones too. A running recording ends first. False with *error when the file cannot be made.
-  bool StartRecording(const std::string &file, bool raw, std::string *error);
+  bool StartRecording(const std::string &file, bool raw, std::string *error, TWording wording = TWording::English);
   // Ends the recording; its writer finishes the file on its own thread.
   void StopRecording();
   bool Recording() const { return FRecorder != nullptr; }
@@ -175,6 +176,8 @@ public:
   void SetStatusSource(TCustomComPort *port, TComDataPacket *framer);
   // Gathers the figures and shows them in the status line now (a timer does it twice a second).
   void UpdateStatusLine();
+  // The milliseconds the status line's rates are sampled at (a steady clock; tests set their own).
+  std::function<std::int64_t()> StatusClock;
   // The last dropped records with their time and reason, in a window of their own.
   void ShowDropLog();
   const TDropLog &DropLog() const { return *FDropLog; }

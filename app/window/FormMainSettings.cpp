@@ -53,10 +53,10 @@ void TFormMain::BuildSettingsStorage(const std::string &fileName) {
   AppIniFileStorage1->setObjectName(QStringLiteral("AppIniFileStorage1"));
   AppIniFileStorage1->SetFileName(fileName);
   AppIniFileStorage1->OnWriteError = [](const std::string &message) { std::cerr << "telmora: " << message << "\n"; };
-  AppIniFileStorage1->OnReadError = [this](const std::string &message) {
-    std::cerr << "telmora: " << message << "\n";
+  AppIniFileStorage1->OnReadError = [this] {
+    std::cerr << "telmora: " << AppIniFileStorage1->ReadFailure(TWording::English) << "\n";
     // A run already closing has said it on stderr; at the start it shows once the window is up.
-    const auto show = [message] {
+    const auto show = [message = AppIniFileStorage1->ReadFailure(TWording::German)] {
       if (!ShuttingDown()) ShowExceptionMessage(message);
     };
     if (FormStorage1->Restored())
@@ -161,11 +161,12 @@ void TFormMain::closeEvent(QCloseEvent *event) {
   FormStorage1->Save();
   // Written now rather than when the storage goes, so that a failure is still seen while the
   // window is up; a run that keeps its hands off the file (a replay) has switched the write off.
-  std::string error;
-  if (AppIniFileStorage1->FlushOnDestroy && !AppIniFileStorage1->WriteFile(&error)) {
-    std::cerr << "telmora: " << error << "\n";
+  std::string why;
+  if (AppIniFileStorage1->FlushOnDestroy && !AppIniFileStorage1->WriteFile(&why)) {
+    std::cerr << "telmora: " << AppIniFileStorage1->WriteFailure(why, TWording::English) << "\n";
     AppIniFileStorage1->FlushOnDestroy = false; // said once is enough
-    ShowExceptionMessage(error + "\nThe settings of this run are not kept.");
+    ShowExceptionMessage(AppIniFileStorage1->WriteFailure(why, TWording::German) +
+                         "\nDie Einstellungen dieses Laufs bleiben nicht erhalten.");
   }
 }
 

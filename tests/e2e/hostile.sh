@@ -218,7 +218,7 @@ def replay_case(what, path, rc_want, message, extra=()):
     secs = time.monotonic() - t0
     row(what, rc, err, "%.1f" % secs)
     check(what + ": exit %s" % rc_want, rc == rc_want, "rc %s: %s" % (rc, err))
-    check(what + ": says " + (message or "nothing"), message in err if message else "stopped" not in err, err)
+    check(what + ": says " + (message or "nothing"), message in err if message else "angehalten" not in err, err)
     if os.path.isfile(path) and os.path.getsize(path) > MiB:
         os.unlink(path)
 
@@ -228,7 +228,7 @@ replay_case("folder", tmp, 1, "it is a folder")
 replay_case("100 MB single line", file_with("line.csv", b"x" * (100 * MiB)), 1, "Line 1 of")
 record = b"2024-05-01T14:03:07.000+02:00,1,25.5,%\r\n"
 replay_case("unclosed quote at 2 MB", file_with("quote.csv", header + record * 2 + b'2024-05-01T14:03:08.000+02:00,1,"25.5\r\n' +
-            b"2024-05-01T14:03:09.000+02:00,1,25.5,%\r\n" * (2 * MiB // 40)), 0, "Line 4 of")
+            b"2024-05-01T14:03:09.000+02:00,1,25.5,%\r\n" * (2 * MiB // 40)), 0, "Zeile 4 von")
 backwards = header + b"".join(b"%04d-05-01T14:03:07.000+02:00,%d,25.5,%%\r\n" % (y, 1 + y % 10)
                               for y in (2024, 1624, 2424, 1000, 9999))
 replay_case("time going backwards, 400 years apart", file_with("back.csv", backwards), 0, "")

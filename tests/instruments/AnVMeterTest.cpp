@@ -11,6 +11,8 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPaintEvent>
 #include <QWidget>
@@ -18,6 +20,7 @@
 
 #include "instruments/AnFlashT.h"
 #include "instruments/AnVMeter.h"
+#include "instruments/AnValueText.h"
 #include "platform/FramePacer.h"
 
 namespace {
@@ -259,6 +262,49 @@ TEST(VMeterSize, tooSmallShowsTheValueButNoPointerAndEnlargingDrawsEverythingAga
   img = Render(m);
   EXPECT_TRUE(m.TooSmall());
   EXPECT_EQ(Count(img, m.BackRect(), IsLime), 0) << "the pointer is gone again";
+}
+
+// A value text wider than its box is drawn smaller, down to the legible minimum, and beyond
+// that replaced by the overflow mark: the box never shows a cut-off, different number.
+TEST(VMeterValueText, aTextTooWideIsDrawnSmallerOrAsTheOverflowMarkNeverCut) {
+  enum TKind { Full, Shrunk, Overflow, Either };
+  const struct {
+    float Value;
+    TKind Kind;
+  } rows[] = {{50.0f, Full}, {-88.0f, Full}, {1000000.0f, Shrunk}, {-3e38f, Overflow}, {123456789012.0f, Either}};
+  QWidget host;
+  TAnVMeter &m = *DesignMeter(host, 1, 116, 73);
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Value);
+    m.SetValue(r.Value);
+    const QImage img = Render(m);
+    const TRect box = m.ValueRect();
+    const QFont font = m.FontValue().ToQFont();
+    const TValueTextFit fit = FitValueText(font, m.ValueText(), box.Width());
+    if (r.Kind != Either) {
+      EXPECT_EQ(fit.Shrunk, r.Kind == Shrunk);
+      EXPECT_EQ(fit.Overflow, r.Kind == Overflow);
+    }
+    EXPECT_EQ(fit.Text, fit.Overflow ? std::string(ValueOverflowMark) : m.ValueText());
+    EXPECT_GE(QFontInfo(fit.Font).pixelSize(), MinValuePixelSize);
+    EXPECT_GT(Count(img, box, IsLime), 10) << "something shows";
+    EXPECT_EQ(Count(img, WholeImage(img), IsLime), Count(img, box, IsLime));
+  }
+  // Any box width: the text drawn is the value text or the mark, and it fits.
+  const QFont font = m.FontValue().ToQFont();
+  for (const std::string text : {"1000000", "-300000000000000000000000000000000000000"}) {
+    int lastSize = 0;
+    for (int width = 0; width <= 200; ++width) {
+      SCOPED_TRACE(text + " in " + std::to_string(width));
+      const TValueTextFit fit = FitValueText(font, text, width);
+      EXPECT_TRUE(fit.Text == text || (fit.Overflow && std::string(ValueOverflowMark).starts_with(fit.Text)));
+      EXPECT_LE(QFontMetrics(fit.Font).horizontalAdvance(QString::fromStdString(fit.Text)), width);
+      const int size = fit.Overflow ? 0 : QFontInfo(fit.Font).pixelSize();
+      EXPECT_GE(size, lastSize) << "a wider box never draws the value smaller";
+      lastSize = size;
+    }
+    EXPECT_EQ(FitValueText(font, text, 1000).Font, font);
+  }
 }
 
 TEST(VMeterSize, autoSizeWidensTheMeterForALongerName1AtTheNextPaint) {

@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTranslator>
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
@@ -254,3 +255,17 @@ TEST(ApplicationShutdown, closingEverythingEndsOpenBoxesAndTheLoopAndLaterMessag
 }
 
 } // namespace
+
+// Qt's dialogs speak German once its translations are loaded: the file dialog's labels and the
+// buttons. An unknown language leaves Qt's own texts.
+TEST(QtTranslations, germanDialogTextsOnceLoaded) {
+  EXPECT_EQ(InstallQtTranslations("xx"), nullptr);
+  QTranslator *german = InstallQtTranslations("de");
+  ASSERT_NE(german, nullptr) << "Debian's qt6-translations-l10n is installed by the bootstrap";
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), "Suchen in:");
+  EXPECT_EQ(QCoreApplication::translate("QFontDialog", "Select Font"), "Schriftart auswählen");
+  QCoreApplication::removeTranslator(german);
+  delete german;
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+}

@@ -136,8 +136,8 @@ TEST(RecordReplay, TheDateiMenuStartsAndEndsARecordingAndAFullDiskEndsItWithAMes
     EXPECT_EQ(form.StatusLine1->RecordingLabel()->text(), QStringLiteral("Aufzeichnung: full"));
     form.ComDataPacket1Packet(nullptr, "#3M5<");
     ASSERT_TRUE(testsupport::RunLoopUntil([&] { return !shown.empty(); }));
-    EXPECT_EQ(shown, (std::vector<std::string>{"The recording into /dev/full has stopped: the disk is full (No space "
-                                               "left on device). The lines up to then are kept."}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Die Aufzeichnung in /dev/full wurde beendet: der Datenträger ist voll. "
+                                               "Die Zeilen bis dahin bleiben erhalten."}));
     EXPECT_FALSE(form.Recording());
     EXPECT_FALSE(form.Aufzeichnungbeenden1->isEnabled());
     EXPECT_FALSE(form.StatusLine1->RecordingLabel()->isVisibleTo(&form));
