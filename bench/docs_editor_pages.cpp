@@ -1,14 +1,17 @@
 // Writes the documentation's pictures of the Instrumente page, with all ten meters switched on
-// and meter 3 selected in the editor, and of the Optionen page.
-//   docs_editor_pages INSTRUMENTE.png OPTIONEN.png
+// and meter 3 selected in the editor, of its Trend tab with a trend of meters 1 and 2 over one
+// minute, and of the Optionen page.
+//   docs_editor_pages INSTRUMENTE.png OPTIONEN.png TREND.png
 #include <cstdio>
 #include <cstdlib>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QString>
 
 #include "app/window/FormMain.h"
@@ -25,8 +28,8 @@ bool Save(TFormMain &form, const char *path) {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s INSTRUMENTE.png OPTIONEN.png\n", argv[0]);
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: %s INSTRUMENTE.png OPTIONEN.png TREND.png\n", argv[0]);
     return 2;
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -52,6 +55,16 @@ int main(int argc, char **argv) {
   }
   button->click();
   if (!Save(form, argv[1])) return 1;
+
+  // The Trend tab as a user fills it for Trend1: meters 1 and 2 over a minute, shown.
+  form.PageControl2->setCurrentWidget(form.FindComponent<QWidget>(QStringLiteral("TabSheetTrend")));
+  form.ComboBoxTrendNummer->setCurrentIndex(0);
+  form.CheckBoxTrendAnzeigen->setChecked(true);
+  form.ComboBoxTrendZeitraum->setCurrentIndex(1);
+  form.ComboBoxTrendKanal[0]->setCurrentIndex(1);
+  form.ComboBoxTrendKanal[1]->setCurrentIndex(2);
+  form.ButtonTrendWerteZuweisen->click();
+  if (!Save(form, argv[3])) return 1;
 
   form.ShowPageByName("Optionen");
   // A broker typed in, not yet in use ("Werte senden" off): the prefix shows its default.

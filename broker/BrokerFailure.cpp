@@ -75,3 +75,37 @@ std::string BrokerRefusalText(int reason) {
     return std::string("refused by the broker: ") + mosquitto_reason_string(reason);
   }
 }
+
+std::string BrokerFailureGerman(const std::string &english) {
+  static const struct {
+    const char *English, *German;
+  } words[] = {
+      {"host not found", "Host nicht gefunden"},
+      {"TLS certificate not trusted", "TLS-Zertifikat nicht vertrauenswürdig"},
+      {"TLS handshake failed", "TLS-Verbindungsaufbau gescheitert"},
+      {"connection lost", "Verbindung verloren"},
+      {"broker not answering", "Broker antwortet nicht"},
+      {"not authorised", "nicht berechtigt"},
+      {"protocol error", "Protokollfehler"},
+      {"out of memory", "kein Speicher frei"},
+      {"connection refused", "Verbindung abgelehnt"},
+      {"no answer from the host", "keine Antwort vom Host"},
+      {"network unreachable", "Netz nicht erreichbar"},
+      {"host unreachable", "Host nicht erreichbar"},
+      {"banned by the broker", "vom Broker gesperrt"},
+      {"the broker does not speak MQTT 5", "der Broker spricht kein MQTT 5"},
+      {"client id rejected", "Client-ID abgelehnt"},
+      {"broker unavailable", "Broker nicht verfügbar"},
+  };
+  for (const auto &w : words)
+    if (english == w.English) return w.German;
+  static const struct {
+    const char *English, *German;
+  } prefixes[] = {
+      {"refused by the broker: ", "vom Broker abgelehnt: "},
+      {"cannot read the CA file ", "CA-Datei nicht lesbar: "},
+  };
+  for (const auto &p : prefixes)
+    if (english.rfind(p.English, 0) == 0) return p.German + english.substr(std::strlen(p.English));
+  return english;
+}

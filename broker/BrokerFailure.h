@@ -10,3 +10,7 @@ std::string BrokerFailureText(int rc, int error, bool certificateRejected);
 // The broker's answer to CONNECT when it is not success (an MQTT 5 reason code, or an MQTT 3
 // return code 1 … 5).
 std::string BrokerRefusalText(int reason);
+
+// `english`, one of the texts above, in the window's German; a system's own error text (strerror,
+// the library's) stays as it is.
+std::string BrokerFailureGerman(const std::string &english);

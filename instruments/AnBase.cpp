@@ -1,5 +1,6 @@
 #include "instruments/AnBase.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -75,8 +76,7 @@ void TSignalSettings::Assign(const TAnPersistent &source) {
   SetDigitalFrom(s->FDigitalFrom);
   SetDigitalTo(s->FDigitalTo);
   SetValueFormat(s->FValueFormat);
-  SetValueFrom(s->FValueFrom);
-  SetValueTo(s->FValueTo);
+  SetValueRange(s->FValueFrom, s->FValueTo);
   SetValueUnit(s->FValueUnit);
   SetName1(s->FName1);
   SetName2(s->FName2);
@@ -131,6 +131,25 @@ void TSignalSettings::SetValueTo(float v) {
   FValueTo = v;
   if (FLogScale) SetValueTo(ToSingle(SnapToDecade(FValueTo)));
   Changed();
+}
+
+bool TSignalSettings::SetValueRange(float from, float to) {
+  if (std::isnan(from) || std::isnan(to)) return false;
+  if (from == 0.0f) from = 0.000001f;
+  if (FLogScale) {
+    // Both bounds snap to their decades, as the bound setters make them; a bound whose snapping
+    // would make it the other one stays as given, as the bound setters leave it.
+    const float f = ToSingle(SnapToDecade(from)), t = ToSingle(SnapToDecade(to));
+    if (f != t) from = f, to = t;
+    else if (f != to) from = f;
+    else if (t != from) to = t;
+  }
+  if (from == to) return false;
+  if (from == FValueFrom && to == FValueTo) return true;
+  FValueFrom = from;
+  FValueTo = to;
+  Changed();
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -248,7 +267,8 @@ void TAnGraphicControl::RequestParamChange() {
 void TAnGraphicControl::ParamChange(TObject *) {}
 
 void TAnGraphicControl::SetBounds(int left, int top, int w, int h) {
-  setGeometry(left, top, std::max(0, w), std::max(0, h));
+  setGeometry(std::clamp(left, -MaxPosition, MaxPosition), std::clamp(top, -MaxPosition, MaxPosition),
+              std::clamp(w, 0, QWIDGETSIZE_MAX), std::clamp(h, 0, QWIDGETSIZE_MAX));
 }
 
 void TAnGraphicControl::SetHint(const std::string &h) {

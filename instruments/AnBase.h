@@ -41,6 +41,12 @@ public:
   void SetValueFrom(float v);
   float ValueTo() const { return FValueTo; }
   void SetValueTo(float v);
+  // Both bounds at once, for every range that comes from outside (stored settings, a project, the
+  // editor): one bound at a time refuses a start equal to the end still in effect, so a range
+  // valid as a pair would depend on the one before it. A pair the bound setters could reach from
+  // some old range always takes; one they never could (NaN, bounds that would be equal) is
+  // refused whole. True when the pair is in effect afterwards.
+  bool SetValueRange(float from, float to);
   const std::string &ValueUnit() const { return FValueUnit; }
   void SetValueUnit(const std::string &v);
 
@@ -187,6 +193,8 @@ public:
   virtual void ParamChange(TObject *Sender);
 
   // Position and size as the component's properties.
+  // Positions stay within what Qt's widget geometry can hold (left + width must not overflow).
+  static constexpr int MaxPosition = 16777215;
   int Left() const { return x(); }
   int Top() const { return y(); }
   void SetLeft(int v) { SetBounds(v, Top(), width(), height()); }

@@ -249,8 +249,8 @@ public:
 
 private:
   static float PerStep(int delta, int n) { return static_cast<float>(delta) / static_cast<float>(std::max(n, 1)); }
-  int FR, FG, FB;
-  float FDR, FDG, FDB;
+  int FR = 0, FG = 0, FB = 0;
+  float FDR = 0, FDG = 0, FDB = 0;
 };
 
 struct FillContext {

@@ -1,5 +1,6 @@
 #include "instruments/AnNumEdit.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QLabel>
 #include <QPalette>
 
 #include "platform/Application.h"
@@ -52,22 +54,24 @@ TBaseRule RuleOf(TEditBase base) {
 
 bool IsSign(char c) { return c == '+' || c == '-'; }
 
+// The kind of number a base reads, as the field's error message names it.
 const char *BaseName(TEditBase base) {
   switch (base) {
   case ebBin:
-    return "binary";
+    return "Binärzahl";
   case ebHex:
-    return "hexadecimal";
+    return "Hexadezimalzahl";
   case ebFloat:
-    return "floating point";
+    return "Gleitkommazahl";
   case ebInt:
     break;
   }
-  return "integer";
+  return "ganze Zahl";
 }
 
-// Reads a number text that holds only the base's characters; false when it is no number or
-// lies beyond what the base can hold. Binary and hexadecimal texts are 32-bit patterns.
+// Reads a number text that holds only the base's characters; false when it is no number. Beyond
+// the base's range it saturates: the caller clamps to the range. Binary and hexadecimal texts
+// up to 32 digits are 32-bit patterns (all ones is -1); longer ones are larger than any.
 bool ReadNumber(TEditBase base, const std::string &num, double &out) {
   if (num.empty()) {
     out = 0;
@@ -79,7 +83,10 @@ bool ReadNumber(TEditBase base, const std::string &num, double &out) {
     const std::size_t n = num.size();
     for (std::size_t i = 0; i < n; ++i) {
       if (num[n - 1 - i] != '1') continue;
-      if (i >= 32) return false;
+      if (i >= 32) {
+        out = IntLimit;
+        return true;
+      }
       v |= std::uint32_t{1} << i;
     }
     out = static_cast<std::int32_t>(v);
@@ -90,13 +97,18 @@ bool ReadNumber(TEditBase base, const std::string &num, double &out) {
     for (char c : num) {
       const int d = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
       v = v * 16 + static_cast<std::uint64_t>(d);
-      if (v > 0xFFFFFFFFu) return false;
+      if (v > 0xFFFFFFFFu) {
+        out = IntLimit;
+        return true;
+      }
     }
     out = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
     return true;
   }
-  case ebFloat:
-    return TextToFloat(num, out, FormatSettings());
+  case ebFloat: {
+    bool tooLarge = false;
+    return TextToFloat(num, out, FormatSettings(), &tooLarge) || tooLarge;
+  }
   case ebInt:
     break;
   }
@@ -105,13 +117,26 @@ bool ReadNumber(TEditBase base, const std::string &num, double &out) {
   std::int64_t v = 0;
   for (; i < num.size(); ++i) {
     if (num[i] < '0' || num[i] > '9') return false;
-    v = v * 10 + (num[i] - '0');
-    if (v > 2147483648LL) return false;
+    // Held just past the range: more digits change nothing once it is beyond.
+    v = std::min<std::int64_t>(v * 10 + (num[i] - '0'), 4294967296LL);
   }
-  if (num[0] == '-') v = -v;
-  if (v > 2147483647LL || v < -2147483648LL) return false;
-  out = static_cast<double>(v);
+  out = static_cast<double>(num[0] == '-' ? -v : v);
   return true;
+}
+
+// Whether the thousands separator at `k` stands between groups of three digits of the integer
+// part [from, to): one to three digits before the first, exactly three between two and after
+// the last.
+bool GroupSeparatorFits(const std::string &t, std::size_t from, std::size_t to, std::size_t k, char thousands) {
+  if (k < from || k >= to) return false;
+  auto digit = [&](std::size_t i) { return t[i] >= '0' && t[i] <= '9'; };
+  std::size_t b = k;
+  while (b > from && digit(b - 1)) --b;
+  const std::size_t before = k - b;
+  if (b == from ? (before < 1 || before > 3) : (before != 3 || t[b - 1] != thousands)) return false;
+  std::size_t a = k + 1;
+  while (a < to && digit(a)) ++a;
+  return a - k - 1 == 3 && (a == to || t[a] == thousands);
 }
 
 // Beyond the float range a view saturates: the positive end as the field has always shown it,
@@ -196,7 +221,25 @@ void TAnNumEdit::SetColorDefault(TColor c) {
   SetColor(c);
 }
 
+void TAnNumEdit::ShowRefused(const std::string &why) {
+  if (why.empty()) {
+    if (!FRefused) return;
+    FRefused = false;
+    setToolTip(QString());
+    SetState(Text() == FLastText ? esNormal : esEditing);
+    return;
+  }
+  FRefused = true;
+  setToolTip(QString::fromStdString(why));
+  SetState(esError);
+}
+
 void TAnNumEdit::SetState(TNumEditState s) {
+  // A refusal mark lasts until the field's state moves on by itself.
+  if (FRefused && s != esError) {
+    FRefused = false;
+    setToolTip(QString());
+  }
   if (s == FState) return;
   FState = s;
   switch (s) {
@@ -290,29 +333,40 @@ bool TAnNumEdit::Validate(bool takeOver) {
     }
   }
 
+  // The refused stretch runs from the first to the last invalid position, whatever the order
+  // the rules below find them in.
   std::size_t first = std::string::npos, last = 0;
   auto refuse = [&](std::size_t i) {
-    if (first == std::string::npos) first = i;
-    last = i;
+    first = std::min(first, i);
+    last = std::max(last, i);
   };
+  const TFormatSettings &fs = FormatSettings();
   std::size_t i = start;
   if (rule.Signs && i < end && IsSign(t[i])) ++i;
-  bool exponent = false;
+  const std::size_t intStart = i;
+  std::size_t mantissaEnd = end;
   for (; i < end; ++i) {
     const char c = t[i];
-    if (!exponent && rule.Exponent && (c == 'E' || c == 'e')) {
-      exponent = true;
+    if (mantissaEnd == end && rule.Exponent && (c == 'E' || c == 'e')) {
+      mantissaEnd = i;
       if (i + 1 < end && IsSign(t[i + 1])) ++i;
       continue;
     }
     if (rule.Allowed.find(c) == std::string::npos) refuse(i);
   }
-  const char sep = FormatSettings().DecimalSeparator;
   bool seenSeparator = false;
   for (std::size_t k = 0; k < t.size(); ++k) {
-    if (t[k] != sep) continue;
+    if (t[k] != fs.DecimalSeparator) continue;
     if (seenSeparator) refuse(k);
     seenSeparator = true;
+  }
+  // A thousands separator anywhere but between groups of three digits would be dropped and the
+  // number read ten or a thousand times too large ("0,5" as 5): it is refused like any other
+  // character. Only when taking over: "1," is on its way to "1,000" while being typed.
+  if (takeOver && rule.Allowed.find(fs.ThousandSeparator) != std::string::npos) {
+    const std::size_t intEnd = std::min(t.find(fs.DecimalSeparator, intStart), mantissaEnd);
+    for (std::size_t k = intStart; k < end; ++k)
+      if (t[k] == fs.ThousandSeparator && !GroupSeparatorFits(t, intStart, intEnd, k, fs.ThousandSeparator)) refuse(k);
   }
 
   if (first != std::string::npos) {
@@ -336,15 +390,27 @@ bool TAnNumEdit::Validate(bool takeOver) {
   if (!ReadNumber(base, num, v)) {
     SetState(esError);
     selectAll();
-    const std::string field = objectName().isEmpty() ? std::string("numeric field") : objectName().toStdString();
     // A pasted screenful of digits would make the message box wider than the screen.
-    const QString shown = text().size() > 40 ? text().left(40) + QStringLiteral("...") : text();
-    throw EConvertError("'" + shown.toStdString() + "' is not a valid " + BaseName(base) + " value (" + field + ")");
+    const QString shown = text().size() > 40 ? text().left(40) + QStringLiteral("…") : text();
+    throw EConvertError("„" + shown.toStdString() + "“ ist keine gültige " + BaseName(base) + " (Feld „" +
+                        FieldLabel() + "“).");
   }
   if (m != 1) v *= m;
   SetState(esNormal);
   TakeValue(ClampToLimits(v));
   return true;
+}
+
+std::string TAnNumEdit::FieldLabel() const {
+  QString label = accessibleName();
+  if (label.isEmpty()) {
+    // The label the window placed beside the field names it for the user.
+    for (const QLabel *l : window()->findChildren<QLabel *>())
+      if (l->buddy() == this) label = l->text();
+  }
+  label.remove(QLatin1Char('&'));
+  label = label.simplified();
+  return label.isEmpty() ? std::string("Zahlenfeld") : label.toStdString();
 }
 
 void TAnNumEdit::ValidateReporting(bool takeOver) {
@@ -397,6 +463,17 @@ void TAnNumEdit::SetOptions(TNumEditOptions o) {
   if (o == FOptions) return;
   FOptions = o;
   Validate(true);
+}
+
+bool TAnNumEdit::SetLimits(double minValue, double maxValue) {
+  if (std::isnan(minValue) || std::isnan(maxValue) || minValue > maxValue) return false;
+  const TNumEditOptions o = FOptions | eoLimitMin | eoLimitMax;
+  if (minValue == FMinValue && maxValue == FMaxValue && o == FOptions) return true;
+  FMinValue = minValue;
+  FMaxValue = maxValue;
+  FOptions = o;
+  Validate(true);
+  return true;
 }
 
 void TAnNumEdit::SetFormatStr(const std::string &s) {

@@ -54,6 +54,11 @@ public:
   void SetMinValue(double v);
   TNumEditOptions Options() const { return FOptions; }
   void SetOptions(TNumEditOptions o);
+  // Limits the field to min … max in one step. Each of MinValue, MaxValue and Options clamps the
+  // value as it is written, so setting them one by one clamps it against a half-changed pair (a
+  // new minimum above the old maximum pulls the value down to that maximum). False, and nothing
+  // changed, for NaN or min > max.
+  bool SetLimits(double minValue, double maxValue);
   TNumEditState State() const { return FState; }
   bool AtMax() const { return FAtMax; }
   bool AtMin() const { return FAtMin; }
@@ -71,10 +76,18 @@ public:
   void SetValueAsInt(std::int32_t n);
 
   // Checks the text; when taking over, the number becomes the value. False when characters are
-  // refused. Text of allowed characters that is no number throws EConvertError.
+  // refused. Text of allowed characters that is no number throws EConvertError; a number beyond
+  // the base's range is clamped to it.
   bool Validate(bool takeOver);
   void StepUp();
   void StepDown();
+  // Whoever the value went to did not take it: the field shows the error colour with `why` as its
+  // tool tip until it is edited or the value is taken; an empty `why` clears that mark only.
+  void ShowRefused(const std::string &why);
+  bool Refused() const { return FRefused; }
+  // The field's name for the user: its accessible name, else the text of the label whose buddy it
+  // is, else a general word.
+  std::string FieldLabel() const;
 
   TNotifyEvent OnChange;
   TNotifyEvent OnLimit;
@@ -127,5 +140,6 @@ private:
   bool FAtMin = false;
   std::string FLastText;
   bool FSkipNextChange = true;
+  bool FRefused = false;
   bool FLoading = true;
 };

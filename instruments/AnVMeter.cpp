@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "instruments/AnValueText.h"
 #include "platform/Canvas.h"
 #include "platform/FormatSettings.h"
 
@@ -84,6 +85,10 @@ void TAnVMeter::RequestRepaint() {
   FNeedFull = true;
   if (UpdateCount() > 0) return;
   update();
+}
+
+void TAnVMeter::SetBounds(int left, int top, int width, int height) {
+  TAnAnalogGControl::SetBounds(left, top, std::clamp(width, 0, MaxSide), std::clamp(height, 0, MaxSide));
 }
 
 void TAnVMeter::SetAutoSize(bool v) {
@@ -406,9 +411,16 @@ void TAnVMeter::Compose(QPainter &painter) {
     c.Rectangle(vr);
     c.SetFont(FFontValue);
     c.SetBrushStyle(bsClear);
-    // Right-aligned at the box's right edge; what does not fit is cut off on the left.
-    const std::int64_t left = static_cast<std::int64_t>(vr.Right) - c.TextWidth(ValueText());
-    c.TextOut(Sat32(left), vr.Top, ValueText());
+    // Right-aligned at the box's right edge; a text too wide is drawn smaller or as the overflow
+    // mark, vertically centred then.
+    const TValueTextFit fit = FitValueText(c.Font(), ValueText(), vr.Right - vr.Left);
+    int top = vr.Top;
+    if (fit.Shrunk || fit.Overflow) {
+      c.SetFont(fit.Font, FFontValue.Color());
+      top += (vr.Bottom - vr.Top - c.TextHeight(fit.Text)) / 2;
+    }
+    const std::int64_t left = static_cast<std::int64_t>(vr.Right) - c.TextWidth(fit.Text);
+    c.TextOut(Sat32(left), top, fit.Text);
   }
   if (!FLayout.TooSmall && !FLayout.BackRect.IsEmpty()) {
     c.SetClipRect(FLayout.BackRect);

@@ -30,11 +30,17 @@ class TAnVMeter : public TAnAnalogGControl, public TBlinkClient, public TFrameCl
 public:
   // The blink service's rate code the pointer blinks with (a flip every 16 ticks).
   static constexpr std::int32_t BlinkRate = 4;
+  // The largest width and height a meter takes, from wherever they come (settings, a project,
+  // the editor, AutoSize): wider than a 4K screen, and its face image (four bytes a pixel) stays
+  // within 64 MB, where an unbounded 30000 x 30000 meter took gigabytes and many seconds.
+  static constexpr int MaxSide = 4096;
 
   explicit TAnVMeter(QWidget *parent = nullptr);
   ~TAnVMeter() override;
   const char *ClassName() const override { return "TAnVMeter"; }
   void Loaded() override;
+  // Width and height held to 0 … MaxSide.
+  void SetBounds(int left, int top, int width, int height) override;
 
   bool AutoSize() const { return FAutoSize; }
   void SetAutoSize(bool v);

@@ -2,8 +2,12 @@
 
 #include "platform/GuiThread.h"
 
+#include <QDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -11,6 +15,7 @@ namespace {
 
 std::mutex SinkMutex;
 TExceptionSink Sink;
+std::atomic<bool> Closing{false};
 
 TExceptionSink CurrentSink() {
   std::lock_guard lock(SinkMutex);
@@ -38,8 +43,28 @@ TExceptionSink SetExceptionSink(TExceptionSink sink) {
   return sink;
 }
 
+void BeginShutdown() { Closing.store(true); }
+
+bool ShuttingDown() { return Closing.load(); }
+
+void CloseEverything() {
+  BeginShutdown();
+  // A dialog's own event loop runs inside the handler that opened it: ending the loops first lets
+  // those handlers return before their windows go (closing alone leaves a box without an escape
+  // button open).
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (auto *dialog = qobject_cast<QDialog *>(w); dialog && dialog->isVisible()) dialog->reject();
+  QApplication::closeAllWindows();
+}
+
 void ShowExceptionMessage(const std::string &message) {
   try {
+    if (ShuttingDown()) {
+      // Named as the program's other lines on stderr are ("telmora: …").
+      const QString name = QCoreApplication::instance() ? QCoreApplication::applicationName().toLower() : QString();
+      std::fprintf(stderr, "%s%s%s\n", qPrintable(name), name.isEmpty() ? "" : ": ", message.c_str());
+      return;
+    }
     if (!IsGuiThread()) {
       Synchronize([&] { ShowExceptionMessage(message); });
       return;
@@ -97,4 +122,14 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {
 
 bool TApplication::notify(QObject *receiver, QEvent *event) {
   return DeliverGuarded([&] { return QApplication::notify(receiver, event); });
+}
+
+QTranslator *InstallQtTranslations(const QString &language) {
+  auto *translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral("qtbase_") + language, QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    return nullptr;
+  }
+  return translator;
 }

@@ -118,6 +118,12 @@ void TCanvas::SetFont(const TFont &font) {
   FFontColor = font.Color();
 }
 
+void TCanvas::SetFont(const QFont &font, TColor color) {
+  FFont = font;
+  FDefaultFont = false;
+  FFontColor = color;
+}
+
 const QFont &TCanvas::Font() const {
   if (FDefaultFont) {
     FFont = TFont().ToQFont();
@@ -371,6 +377,53 @@ void TCanvas::FillRect(const TRect &r) {
   if (!Active() || FBrushStyle != bsSolid)
     return;
   FillBox(r.Left, r.Top, r.Right, r.Bottom, FBrushColor, ClipRect());
+}
+
+void TCanvas::FillRects(const std::vector<TRect> &rects) {
+  if (!Active() || FBrushStyle != bsSolid || rects.empty())
+    return;
+  const TRect bounds = ClipRect();
+  if (bounds.IsEmpty())
+    return;
+  if (!DirectlyWritable()) {
+    for (const TRect &r : rects)
+      FillBox(r.Left, r.Top, r.Right, r.Bottom, FBrushColor, bounds);
+    return;
+  }
+  // An opaque fill of a 32-bit image without transform or shaped clip is a store per pixel.
+  const QRgb pixel = ToQColor(FBrushColor).rgb();
+  uchar *bits = FImage->bits();
+  const qsizetype stride = FImage->bytesPerLine();
+  const qsizetype step = stride / static_cast<qsizetype>(sizeof(QRgb));
+  for (const TRect &r : rects) {
+    const int l = std::max(r.Left, bounds.Left), rt = std::min(r.Right, bounds.Right);
+    const int t = std::max(r.Top, bounds.Top), b = std::min(r.Bottom, bounds.Bottom);
+    if (rt <= l || b <= t)
+      continue;
+    QRgb *row = reinterpret_cast<QRgb *>(bits + t * stride) + l;
+    const int w = rt - l;
+    // Narrow upright strips (a chart's columns) are the common case: no call per row.
+    if (w <= 2) {
+      for (int y = t; y < b; ++y, row += step) {
+        row[0] = pixel;
+        row[w - 1] = pixel;
+      }
+      continue;
+    }
+    for (int y = t; y < b; ++y, row += step)
+      std::fill_n(row, w, pixel);
+  }
+}
+
+bool TCanvas::DirectlyWritable() const {
+  if (FImage == nullptr || !FImage->isDetached())
+    return false;
+  const QImage::Format f = FImage->format();
+  if (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32 && f != QImage::Format_ARGB32_Premultiplied)
+    return false;
+  return FPainter->deviceTransform().type() == QTransform::TxNone &&
+         FPainter->compositionMode() == QPainter::CompositionMode_SourceOver &&
+         (!FPainter->hasClipping() || FPainter->clipRegion().rectCount() <= 1);
 }
 
 // ---- pixels and images ----------------------------------------------------------------------

@@ -46,6 +46,8 @@ public:
 
   // Font for text and its extents; the text colour is the font's colour.
   void SetFont(const TFont &font);
+  // A font made here (a smaller size of one), drawing in `color`.
+  void SetFont(const QFont &font, TColor color);
   const QFont &Font() const;
   // Changes the text colour only, keeping face and size.
   void SetFontColor(TColor c) { FFontColor = c; }
@@ -75,6 +77,9 @@ public:
   void Ellipse(const TRect &r) { Ellipse(r.Left, r.Top, r.Right, r.Bottom); }
   // Left…Right−1, Top…Bottom−1 in the brush colour, no outline; nothing with a clear brush.
   void FillRect(const TRect &r);
+  // Each rectangle as FillRect fills it, the clip looked up once: for many small fills (a
+  // chart's columns), which on an image surface become plain pixel stores.
+  void FillRects(const std::vector<TRect> &rects);
 
   void SetPixel(int x, int y, TColor c);
   // Colour of a pixel of an image surface; clNone outside it or on a surface that cannot be read.
@@ -105,6 +110,7 @@ private:
   void FillEllipse(double cx, double cy, double rx, double ry, const QRect &box, TColor c);
   void FillBox(long long l, long long t, long long r, long long b, TColor c, const TRect &bounds);
   const QImage *ReadableImage() const;
+  bool DirectlyWritable() const;
 
   std::unique_ptr<QPainter> FOwnedPainter;
   QPainter *FPainter = nullptr;

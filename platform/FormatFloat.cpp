@@ -428,7 +428,7 @@ std::string TimeToStr(TDateTime t, const TFormatSettings &fs) {
 }
 
 // ---------------------------------------------------------------------------------------------
-bool TextToFloat(const std::string &text, double &out, const TFormatSettings &fs) {
+bool TextToFloat(const std::string &text, double &out, const TFormatSettings &fs, bool *tooLarge) {
   auto blank = [](char c) { return c == ' ' || c == '\t'; };
   std::size_t i = 0, end = text.size();
   while (i < end && blank(text[i])) ++i;
@@ -479,7 +479,13 @@ bool TextToFloat(const std::string &text, double &out, const TFormatSettings &fs
   if (r.ec == std::errc::result_out_of_range) {
     // Too large fails; too small is zero. The first significant digit's place tells which.
     const long long magnitude = (intSignificant > 0 ? intSignificant : -fracLeadingZeros) + exponent;
-    if (magnitude > 0) return false;
+    if (magnitude > 0) {
+      if (tooLarge) {
+        *tooLarge = true;
+        out = negative ? -HUGE_VAL : HUGE_VAL;
+      }
+      return false;
+    }
     out = negative ? -0.0 : 0.0;
     return true;
   }

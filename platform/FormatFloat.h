@@ -31,8 +31,9 @@ std::string TimeToStr(TDateTime t, const TFormatSettings &fs);
 
 // Plain float conversion under the locale's decimal separator: optional blanks around, sign,
 // digits with at most one separator, optional exponent. False for anything else.
-// A result beyond the double range fails; one too small for it becomes zero.
-bool TextToFloat(const std::string &text, double &out, const TFormatSettings &fs);
+// A result beyond the double range fails (with `tooLarge` set, when given, and `out` the infinity
+// of its sign); one too small for it becomes zero.
+bool TextToFloat(const std::string &text, double &out, const TFormatSettings &fs, bool *tooLarge = nullptr);
 
 // Narrows to single precision without undefined behaviour: beyond the float range gives
 // ±infinity (what the FPU does), NaN stays NaN.

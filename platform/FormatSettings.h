@@ -17,6 +17,10 @@ struct TFormatSettings {
                                           const std::string &dateFormat, const std::string &timeFormat);
 };
 
+// The language of a message: English on the command line (stderr, --help, --trace, files), German
+// in the window.
+enum class TWording { English, German };
+
 // Converts a strftime form ("%d.%m.%Y", "%r", "%H:%M:%S") into the equivalent Qt date/time
 // pattern; literal text is quoted. Conversions Qt cannot show are left out.
 std::string StrftimeToQtPattern(const std::string &strftimeFormat);

@@ -49,7 +49,7 @@ public:
   bool Pending() const { return FPending; }
 
 private:
-  THandOffCall *FItem;
+  THandOffCall *FItem = nullptr;
   std::function<void()> FCall;
   std::function<void()> FOnFailure;
   bool FPending = false;

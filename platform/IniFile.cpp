@@ -286,18 +286,18 @@ bool TIniFile::LoadFromFile(const std::string &fileName, std::string *error) {
   // instead of being missed.
   const TFileStamp stamp = StatFile(fileName);
   std::string text;
-  if (!ReadWholeFile(fileName, &text, error)) return false;
+  if (!ReadWholeFile(fileName, &text, error, Bounds)) return false;
   LoadFromText(FLegacyLines ? LegacyLinesToUtf8(text) : text);
   FStamp = stamp;
   return true;
 }
 
-bool TIniFile::ReloadIfChanged() {
+bool TIniFile::ReloadIfChanged(std::string *error) {
   // A file that has gone away keeps the copy in memory: it is written back at the next update.
   const TFileStamp stamp = StatFile(FFileName);
   if (!stamp.Exists || stamp == FStamp) return false;
   std::string text;
-  if (!ReadWholeFile(FFileName, &text)) return false;
+  if (!ReadWholeFile(FFileName, &text, error, Bounds)) return false;
   LoadFromText(FLegacyLines ? LegacyLinesToUtf8(text) : text);
   FStamp = stamp;
   return true;

@@ -67,12 +67,16 @@ public:
   const std::string &FileName() const { return FFileName; }
   // Changes the name only; the content and the stamp of the last load stay.
   void SetFileName(const std::string &fileName) { FFileName = fileName; }
-  // Sets the file name and replaces the content with the file's; a missing or unreadable file
-  // leaves the content empty and returns false.
+  // What a settings-sized file may hold: a longer line or a bigger file is no INI file of ours
+  // (a copy of /dev/zero, say) and is refused rather than read into memory.
+  static constexpr TReadBounds Bounds{64u << 20, 1u << 20};
+  // Sets the file name and replaces the content with the file's; a missing, unreadable or
+  // oversized file (see Bounds) leaves the content empty and returns false.
   bool LoadFromFile(const std::string &fileName, std::string *error = nullptr);
   // Replaces the content with the file's when the file exists and has changed (modification
-  // time, size or identity) since it was last loaded or written. True when reloaded.
-  bool ReloadIfChanged();
+  // time, size or identity) since it was last loaded or written. True when reloaded; a file that
+  // cannot be read keeps the copy (false, with *error).
+  bool ReloadIfChanged(std::string *error = nullptr);
   // Files brought from the older platform are Windows-1252: with this on, a line of a loaded
   // file that is not valid UTF-8 is read as Windows-1252 (and kept as UTF-8).
   void SetLegacyLinesAsCp1252(bool on) { FLegacyLines = on; }

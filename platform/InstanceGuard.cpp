@@ -35,7 +35,7 @@ public:
   int Release() { return std::exchange(FFd, -1); }
 
 private:
-  int FFd;
+  int FFd = -1;
 };
 
 socklen_t AbstractAddress(const std::string &name, sockaddr_un &addr) {

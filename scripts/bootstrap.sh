@@ -11,6 +11,8 @@ packages=(
   xvfb xauth
   desktop-file-utils
   libmosquitto-dev mosquitto mosquitto-clients openssl
+  dpkg-dev file lintian appstream
+  qt6-translations-l10n
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the whole test suite.
-#   scripts/test.sh             normal build in build/
+#   scripts/test.sh             normal build in build/, then its Debian package is built and checked
 #   scripts/test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 #   scripts/test.sh --tsan      ThreadSanitizer build in build-tsan/ of the threaded tests only
 set -euo pipefail
@@ -13,7 +13,8 @@ mode=normal
 scripts/bootstrap.sh
 
 # The tests whose code runs on more than one thread. Building only these keeps the job short.
-threaded=(GuiThreadTest ComPortFakeTest ComPortPtyTest PosixSerialDeviceTest FramePacerTest AnFlashTest BrokerLinkTest)
+threaded=(GuiThreadTest ComPortFakeTest ComPortPtyTest PosixSerialDeviceTest FramePacerTest AnFlashTest RecordReplayTest
+          BrokerLinkTest)
 
 if [ "$mode" = tsan ]; then
   dir=build-tsan
@@ -45,3 +46,8 @@ cmake -S . -B "$dir" -G Ninja "${flags[@]}"
 cmake --build "$dir" -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
+if [ "$mode" = normal ]; then
+  # The Debian package of this build, checked as a user's machine would take it. It reuses the
+  # build (its programs stripped) instead of compiling a Release build of its own.
+  scripts/package.sh --from "$dir" --check
+fi

@@ -131,7 +131,15 @@ void TComSelect::SetComProperty(TComProperty value) {
 void TComSelect::SelectPortValue() {
   if (!FComPort || FComProperty == cpNone)
     return;
-  const int index = IndexOf(ComPropertyText(*FComPort, FComProperty));
+  const std::string value = ComPropertyText(*FComPort, FComProperty);
+  int index = IndexOf(value);
+  // A port named by a path the list does not hold (a pseudo-terminal, a udev link) is the port in
+  // use all the same: it shows as an item of its own rather than as a blank box. A name that is
+  // not listed (a board not plugged in) selects nothing.
+  if (index < 0 && FComProperty == cpPort && value.rfind('/', 0) == 0) {
+    FItems.addItem(ToQString(value));
+    index = FItems.count() - 1;
+  }
   FItems.setCurrentIndex(index);
   if (index >= 0)
     TakePending(ItemText(index));

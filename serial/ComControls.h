@@ -56,8 +56,9 @@ public:
 
   // Fills the list for the current property (cpPort: asks the lister again).
   void FillItems();
-  // Selects the item of the port's current value, or nothing when it is not listed; a found item
-  // becomes the pending value. Without a port (or with cpNone) nothing changes.
+  // Selects the item of the port's current value, or nothing when it is not listed; a port path
+  // that is not listed ("/dev/pts/3") is added as an item of its own. The selected item becomes the pending
+  // value. Without a port (or with cpNone) nothing changes.
   void SelectPortValue();
   // Lists the ports again, keeping the selected name when it is still offered; otherwise selects
   // the bound port's value (nothing when unbound).

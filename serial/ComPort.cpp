@@ -137,7 +137,7 @@ void TCustomComPort::ReportPortError(uint16_t portErrorCode, int64_t winError, c
     // The message of the number reported, which is the device's result for the failed call.
     const std::string winMessage =
         winError > 0 ? std::error_code(Saturate32(winError), std::generic_category()).message() : std::string();
-    OnException(this, TComExceptions(portErrorCode - 1), ComErrorMessage(portErrorCode), winError, winMessage);
+    OnException(this, TComExceptions(portErrorCode - 1), ComErrorMessage(portErrorCode), winError, winMessage, hint);
     return;
   }
   if (winError > 0)
@@ -165,8 +165,7 @@ void TCustomComPort::OpenDevice() {
   std::shared_ptr<TSerialDevice> device = factory();
   const int error = device ? device->Open(FPort) : ENODEV;
   if (error) {
-    // Worked out only when it is shown: OnException gets the failure without it.
-    ReportPortError(CE_OpenFailed + 1, error, OnException ? std::string() : OpenFailureHint(FPort, error));
+    ReportPortError(CE_OpenFailed + 1, error, OpenFailureHint(FPort, error));
     return;
   }
   std::lock_guard lock(FDeviceMutex);

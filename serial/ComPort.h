@@ -147,8 +147,8 @@ public:
   int32_t SystemErrorCode() const { return FSystemErrorCode; }
 
 private:
-  int32_t FPortErrorCode;
-  int32_t FSystemErrorCode;
+  int32_t FPortErrorCode = 0;
+  int32_t FSystemErrorCode = -1;
 };
 
 // A settings value the registry store could not read as the type asked for.
@@ -202,7 +202,7 @@ public:
 
 private:
   void Changed();
-  TCustomComPort *FComPort;
+  TCustomComPort *FComPort = nullptr;
   TParityBits FBits = prNone;
   bool FCheck = false;
   bool FReplace = false;
@@ -247,7 +247,7 @@ public:
 private:
   void Changed();
   template <class T> void Set(T &field, T value);
-  TCustomComPort *FComPort;
+  TCustomComPort *FComPort = nullptr;
   bool FOutCTSFlow = false;
   bool FOutDSRFlow = false;
   TDTRFlowControl FControlDTR = dtrDisable;
@@ -283,7 +283,7 @@ public:
 
 private:
   void Set(int32_t &field, int32_t value);
-  TCustomComPort *FComPort;
+  TCustomComPort *FComPort = nullptr;
   int32_t FReadInterval = -1;
   int32_t FReadTotalMultiplier = 0;
   int32_t FReadTotalConstant = 0;
@@ -308,7 +308,7 @@ public:
 
 private:
   void Set(int32_t &field, int32_t value);
-  TCustomComPort *FComPort;
+  TCustomComPort *FComPort = nullptr;
   int32_t FInputSize = 1024;
   int32_t FOutputSize = 1024;
 };
@@ -319,11 +319,14 @@ using TRxCharEvent = std::function<void(TObject *Sender, int32_t Count)>;
 using TRxBufEvent = std::function<void(TObject *Sender, const char *Buffer, int32_t Count)>;
 using TComSignalEvent = std::function<void(TObject *Sender, bool OnOff)>;
 using TComErrorEvent = std::function<void(TObject *Sender, TComErrors Errors)>;
+// Hint: what the message box shows as the message's second line (what went wrong in words, what
+// to do), empty when there is none.
 using TComExceptionEvent = std::function<void(TObject *Sender, TComExceptions TComException,
                                               const std::string &ComportMessage, int64_t WinError,
-                                              const std::string &WinMessage)>;
-// Report: cleared by the handler, the failure is not reported.
-using TComHangupEvent = std::function<void(TObject *Sender, int Error, bool &Report)>;
+                                              const std::string &WinMessage, const std::string &Hint)>;
+// Report: cleared by the handler, the failure is not reported. Waiting: set by a handler that
+// waits for the device and opens the port again when it is back; the message says so.
+using TComHangupEvent = std::function<void(TObject *Sender, int Error, bool &Report, bool &Waiting)>;
 
 // Creates the device object an open uses.
 using TSerialDeviceFactory = std::function<std::shared_ptr<TSerialDevice>()>;
@@ -420,8 +423,8 @@ public:
   TComSignals ModemSignals();
   TComErrors ReadLineErrors();
   // The single route of every failure: OnException when assigned (and the caller goes on),
-  // otherwise EComPort, with the error number when it is greater than 0 and `hint` as the
-  // message's second line when given.
+  // otherwise EComPort, with the error number when it is greater than 0; `hint` is the message's
+  // second line when given, for both.
   void ReportPortError(uint16_t portErrorCode, int64_t winError, const std::string &hint = {});
 
   // --- links ---

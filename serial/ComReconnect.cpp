@@ -51,7 +51,7 @@ void TComReconnect::SetComPort(TCustomComPort *port) {
   FReported = false;
   if (port) {
     port->AttachLink(&FLink);
-    port->OnHangup = [this](TObject *, int error, bool &report) { Hangup(error, report); };
+    port->OnHangup = [this](TObject *, int, bool &report, bool &waiting) { Hangup(report, waiting); };
   }
 }
 
@@ -73,12 +73,13 @@ void TComReconnect::PortChosen() {
     Stop();
 }
 
-void TComReconnect::Hangup(int /*error*/, bool &report) {
+void TComReconnect::Hangup(bool &report, bool &waiting) {
   if (!FEnabled || !FComPort || IsPseudoTerminalPath(ResolveSerialDeviceName(FComPort->Port())))
     return;
   StartWaiting();
   if (!Waiting())
     return; // no watch to be had (inotify limits): a loss like any other
+  waiting = true;
   report = !FReported;
   FReported = true;
 }

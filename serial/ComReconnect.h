@@ -42,7 +42,7 @@ public:
   std::function<void(bool Waiting)> OnWaitingChange;
 
 private:
-  void Hangup(int error, bool &report);
+  void Hangup(bool &report, bool &waiting);
   void ConnChange(bool open);
   void StartWaiting();
   void StopWaiting();

@@ -12,3 +12,12 @@ std::string LineSettingsHint(const std::string &port, const std::vector<TRefused
   }
   return text + ". Choose settings this device supports.";
 }
+
+std::string HangupHint(const std::string &port, bool waiting) {
+  std::string text = "The device on " + ResolveSerialDeviceName(port) +
+                     " went away (unplugged, reset, or the program at its other end closed the line); the port is "
+                     "closed.";
+  if (waiting)
+    text += " Telmora waits for it and opens the port again when it is back.";
+  return text;
+}

@@ -77,7 +77,7 @@ private:
   }
   void ClearRow(int Row, int FromCol);
 
-  TComTermBufferView *FView;
+  TComTermBufferView *FView = nullptr;
   int FColumns = 0;
   int FRows = 0;
   std::size_t FTop = 0; // physical index of row 1

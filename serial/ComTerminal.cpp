@@ -145,6 +145,7 @@ void TCustomComTerminal::KeepCaretsInGrid() {
 void TCustomComTerminal::EraseAll() {
   InitialiseGrid();
   MoveCaretTo(1, 1);
+  FFollowCaret = true;
 }
 
 void TCustomComTerminal::MoveCaretTo(int Col, int Row) {

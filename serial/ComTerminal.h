@@ -245,8 +245,8 @@ protected:
 
 private:
   struct TSpan {
-    int From;
-    int To; // From > To: clean
+    int From = 0x7FFFFFFF;
+    int To = 0; // From > To: clean
   };
   static constexpr TSpan CleanSpan{0x7FFFFFFF, 0};
 
@@ -273,6 +273,8 @@ private:
   void ApplyAutoSize();
   void UpdateScrollRange();
   void ScrollBarAction(Qt::Orientation Bar, int Action);
+  bool CaretRowInView(int TopRow) const;
+  void FollowCaret();
   void CreateCaret();
   void DestroyCaret();
   void BlinkCaret();
@@ -355,6 +357,10 @@ private:
 
   // scrolling
   bool FUpdatingRanges = false;
+  // The view keeps the caret's row in sight, as a terminal does, until the user scrolls it out of
+  // sight; scrolling back to it, or clearing the terminal, makes it follow again.
+  bool FFollowCaret = true;
+  bool FScrollingToCaret = false;
 
   // damage since the last flush, in grid rows (index Row − 1)
   std::vector<TSpan> FDirty;

@@ -95,6 +95,10 @@ TCustomComTerminal::TCustomComTerminal(QWidget *parent)
     const Qt::Orientation o = bar->orientation();
     connect(bar, &QAbstractSlider::actionTriggered, this, [this, o](int action) { ScrollBarAction(o, action); });
   }
+  // Only the user's own scrolling decides whether the view follows the caret.
+  connect(verticalScrollBar(), &QAbstractSlider::valueChanged, this, [this](int value) {
+    if (!FScrollingToCaret && !FUpdatingRanges) FFollowCaret = CaretRowInView(value + 1);
+  });
 
   FFont.Assign(DefaultFont());
   FFont.OnChange = [this](TFont *) { FontChanged(); };
@@ -279,6 +283,21 @@ void TCustomComTerminal::ScrollBarAction(Qt::Orientation Bar, int Action) {
     QScrollBar *bar = Bar == Qt::Horizontal ? horizontalScrollBar() : verticalScrollBar();
     bar->setSliderPosition(bar->value());
   }
+}
+
+bool TCustomComTerminal::CaretRowInView(int TopRow) const {
+  const int visible = std::max(viewport()->height() / FCellHeight, 1);
+  return FCaretRow >= TopRow && FCaretRow < TopRow + visible;
+}
+
+void TCustomComTerminal::FollowCaret() {
+  if (!FFollowCaret || !AllowsVertical(FScrollBars)) return;
+  QScrollBar *bar = verticalScrollBar();
+  const int top = bar->value() + 1;
+  if (CaretRowInView(top)) return;
+  const int visible = std::max(viewport()->height() / FCellHeight, 1);
+  TFlagGuard guard(FScrollingToCaret);
+  bar->setValue(FCaretRow < top ? FCaretRow - 1 : FCaretRow - visible);
 }
 
 void TCustomComTerminal::scrollContentsBy(int /*dx*/, int /*dy*/) {
@@ -485,6 +504,8 @@ TTermRepaint TCustomComTerminal::PendingRepaint() const {
 }
 
 void TCustomComTerminal::FlushRepaint() {
+  // Still marked as scheduled: the move's own damage joins this flush.
+  FollowCaret();
   FFlushScheduled = false;
   FFlushTimer.stop();
   FSinceFlush.restart();

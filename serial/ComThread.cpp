@@ -4,6 +4,7 @@
 
 #include "platform/Application.h"
 #include "platform/FramePacer.h"
+#include "serial/ComStateHint.h"
 
 #include <QMetaObject>
 
@@ -187,6 +188,9 @@ void TComThread::Dispatch(TComEvents events, bool held) {
   case smThreadSync: {
     // A batch that throws ends the thread: wake the wait, which then learns of it.
     const std::shared_ptr<TSerialDevice> device = FDevice;
+    // Counted before it is posted: the GUI thread may run the batch before this thread goes on,
+    // and whoever sees its effects must see it counted.
+    ++FBatches;
     FBatch.Post(
         [this, events, held] {
           FPort.RunSynchronizedBatch(events, this);
@@ -197,7 +201,6 @@ void TComThread::Dispatch(TComEvents events, bool held) {
           if (!FAbandoned.load())
             device->CancelWait();
         });
-    ++FBatches;
     break;
   }
   case smWindowSync:
@@ -332,9 +335,9 @@ void TCustomComPort::ThreadEnded(uint64_t session, int error) {
     return; // closed (or closed and opened again) meanwhile
   // Closed first, so that everything linked shows the port closed while the message is read.
   RunGuarded([this] { ClosePort(); });
-  bool report = true;
+  bool report = true, waiting = false;
   if (OnHangup)
-    RunGuarded([&] { OnHangup(this, error, report); });
+    RunGuarded([&] { OnHangup(this, error, report, waiting); });
   if (report)
-    RunGuarded([&] { ReportPortError(CE_ReadFailed + 1, error); });
+    RunGuarded([&] { ReportPortError(CE_ReadFailed + 1, error, HangupHint(FPort, waiting)); });
 }

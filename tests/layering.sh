@@ -13,7 +13,7 @@ declare -A allowed=(
   [instruments]="instruments platform"
   [broker]="broker platform"
   [tools]="tools tty platform"
-  [data]="data app/cli platform"
+  [data]="data app/cli tools platform"
 )
 rooms=(cli storage records window startup)
 outside_app="platform tty serial instruments broker tools"

@@ -59,7 +59,7 @@ public:
   bool Chance(double p) { return Unit() < p; }
 
 private:
-  uint64_t FState;
+  uint64_t FState = 0;
 };
 
 inline constexpr int SimInstrumentCount = 10;

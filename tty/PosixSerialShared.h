@@ -39,7 +39,7 @@ inline void Signal(int fd) {
 }
 
 inline void Drain(int fd) {
-  uint64_t value;
+  uint64_t value = 0;
   [[maybe_unused]] ssize_t r = ::read(fd, &value, sizeof value);
 }
 
@@ -91,5 +91,5 @@ public:
 
 private:
   TPosixSerialDevice &FDevice;
-  bool FAdmitted;
+  bool FAdmitted = false;
 };

@@ -50,6 +50,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
       const std::string prefix = name + "=";
       if (a.rfind(prefix, 0) == 0) {
         out = a.substr(prefix.size());
+      } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) == 0) {
+        // "--port --connect" forgot the port: the next option is no value. A value that does
+        // begin with "--" is written --port=--odd-name.
+        cl.Error = "option '" + name + "' needs a value, but '" + args[i + 1] + "' is an option (write " + name +
+                   "=" + args[i + 1] + " for a value that begins with --)";
+        return;
       } else if (i + 1 < args.size()) {
         out = args[++i];
       } else {
@@ -144,46 +150,130 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
   return cl;
 }
 
-std::string UsageText(const std::string &program) {
+namespace {
+// One row per option: what it is called, its argument and what it does, in both languages. The
+// same rows make --help (and from it the manual page) and the window's Hilfe page; a "\n" in a
+// text starts a new line under the text column.
+struct TOptionHelp {
+  const char *Option;
+  const char *Argument[2]; // English, German; "" for none
+  const char *Text[2];
+};
+
+constexpr TOptionHelp OptionHelp[] = {
+    {"--screenshot",
+     {"FILE", "DATEI"},
+     {"start, write a PNG picture of the main window to FILE and exit\n(works without a display)",
+      "starten, ein PNG-Bild des Hauptfensters in DATEI schreiben und beenden\n(geht auch ohne Bildschirm)"}},
+    {"--page",
+     {"NAME", "NAME"},
+     {"show page NAME after start: Show, Instrumente, Schnittstelle,\nTerminal, Optionen or Hilfe",
+      "nach dem Start die Seite NAME zeigen: Show, Instrumente, Schnittstelle,\nTerminal, Optionen oder Hilfe"}},
+    {"--port",
+     {"NAME", "NAME"},
+     {"use serial port NAME: a device in /dev (ttyUSB0, ttyACM0) or any\npath to a tty, such as /dev/pts/3 or a "
+      "/dev/serial/by-id/ link",
+      "die serielle Schnittstelle NAME nehmen: ein Gerät in /dev (ttyUSB0,\nttyACM0) oder jeder Pfad zu einem tty, "
+      "etwa /dev/pts/3 oder ein Link\nin /dev/serial/by-id/"}},
+    {"--baud",
+     {"RATE", "RATE"},
+     {"use RATE bits per second; rates the Baud Rate list does not offer\nare set as a custom rate",
+      "RATE Bit pro Sekunde nehmen; eine Rate, die die Liste Baud Rate nicht\nanbietet, wird als eigene Rate "
+      "eingestellt"}},
+    {"--connect", {"", ""}, {"open the port at start, as Connect does", "die Schnittstelle beim Start öffnen, wie Connect"}},
+    {"--trace",
+     {"", ""},
+     {"print every record received on standard output, with the meter\nand value it set or why it was dropped",
+      "jeden empfangenen Datensatz auf der Standardausgabe zeigen, mit dem\nInstrument und Wert, den er setzte, "
+      "oder warum er verworfen wurde"}},
+    {"--settings",
+     {"FILE", "DATEI"},
+     {"keep the settings in FILE instead of\n$XDG_CONFIG_HOME/Telmora/Telmora.ini (~/.config/Telmora/Telmora.ini)",
+      "die Einstellungen in DATEI halten statt in\n$XDG_CONFIG_HOME/Telmora/Telmora.ini "
+      "(~/.config/Telmora/Telmora.ini)"}},
+    {"--record",
+     {"FILE", "DATEI"},
+     {"record every value the meters take into the CSV file FILE",
+      "jeden Wert, den die Instrumente übernehmen, in die CSV-Datei DATEI\naufzeichnen"}},
+    {"--record-raw",
+     {"", ""},
+     {"record the dropped records too, with the reason", "auch die verworfenen Datensätze aufzeichnen, mit Grund"}},
+    {"--replay",
+     {"FILE", "DATEI"},
+     {"play the recording FILE into the meters (your settings are read\nbut not written)",
+      "die Aufzeichnung DATEI in die Instrumente abspielen (die eigenen\nEinstellungen werden gelesen, aber nicht "
+      "geschrieben)"}},
+    {"--speed",
+     {"X", "X"},
+     {"replay at X times real time; 0 plays as fast as possible",
+      "mit dem X-fachen der Echtzeit abspielen; 0 spielt so schnell wie möglich"}},
+    {"--demo",
+     {"", ""},
+     {"start connected to a built-in simulated device that sends values\nto all ten meters (your own settings are "
+      "left alone)",
+      "verbunden mit einem eingebauten simulierten Gerät starten, das Werte an\nalle zehn Instrumente sendet (die "
+      "eigenen Einstellungen bleiben unberührt)"}},
+    {"--mqtt",
+     {"URL", "URL"},
+     {"publish every value to the MQTT broker at URL:\nmqtt://[user@]host[:port][/prefix] or mqtts://... (TLS); topics\n"
+      "are prefix/1 ... prefix/10, prefix/N/meta and prefix/status",
+      "jeden Wert an den MQTT-Broker unter URL senden:\nmqtt://[benutzer@]host[:port][/präfix] oder mqtts://... (TLS);\n"
+      "die Topics sind präfix/1 ... präfix/10, präfix/N/meta und präfix/status"}},
+    {"--mqtt-source",
+     {"URL", "URL"},
+     {"show the values a broker carries below URL's prefix instead of\nthose of the serial port (a remote panel)",
+      "die Werte zeigen, die ein Broker unter dem Präfix von URL trägt,\nstatt derer der seriellen Schnittstelle "
+      "(eine entfernte Anzeige)"}},
+    {"--mqtt-cafile",
+     {"FILE", "DATEI"},
+     {"trust the CA certificates in FILE for mqtts:// (default: the\nsystem's)",
+      "den CA-Zertifikaten in DATEI für mqtts:// vertrauen (sonst denen\ndes Systems)"}},
+    {"--mqtt-password-file",
+     {"FILE", "DATEI"},
+     {"send the first line of FILE as the broker password (or set\nTELMORA_MQTT_PASSWORD); it is never stored or shown",
+      "die erste Zeile von DATEI als Broker-Passwort senden (oder\nTELMORA_MQTT_PASSWORD setzen); es wird nie "
+      "gespeichert oder gezeigt"}},
+    {"--list-ports",
+     {"", ""},
+     {"print the serial ports found, one per line: path, by-id name,\nUSB vendor:product and serial number, driver; "
+      "then exit",
+      "die gefundenen seriellen Schnittstellen zeigen, eine je Zeile: Pfad,\nby-id-Name, USB-Hersteller:Produkt und "
+      "Seriennummer, Treiber; dann beenden"}},
+    {"-h, --help", {"", ""}, {"show this help and exit", "diese Hilfe zeigen und beenden"}},
+    {"-V, --version", {"", ""}, {"show the version and exit", "die Version zeigen und beenden"}},
+};
+} // namespace
+
+std::string UsageText(const std::string &program, TWording wording) {
+  const int l = wording == TWording::German ? 1 : 0;
+  auto head = [l](const TOptionHelp &o) {
+    return *o.Argument[l] ? std::string(o.Option) + " " + o.Argument[l] : std::string(o.Option);
+  };
+  // The texts start two blanks after the longest option (the heads are ASCII); an option longer
+  // than Widest stands on a line of its own, so that the texts keep to a terminal's width.
+  constexpr std::size_t Widest = 18;
+  std::size_t width = 0;
+  for (const TOptionHelp &o : OptionHelp) width = std::max(width, std::min(head(o).size(), Widest));
+  const std::string indent(2 + width + 2, ' ');
+  std::string options;
+  for (const TOptionHelp &o : OptionHelp) {
+    const std::string h = head(o);
+    options += "  " + h + (h.size() > width ? "\n" + indent : std::string(width + 2 - h.size(), ' '));
+    for (const char *c = o.Text[l]; *c; ++c) options += *c == '\n' ? "\n" + indent : std::string(1, *c);
+    options += '\n';
+  }
+  if (l == 1)
+    return "Aufruf: " + program + " [OPTION]...\n"
+           "Zeigt Messwerte, die ein Mikrocontroller über eine serielle Schnittstelle sendet, auf analogen\n"
+           "Zeigerinstrumenten an.\n"
+           "\n"
+           "Optionen:\n" + options +
+           "\n"
+           "Rückgabewert: 0 bei Erfolg, 1 wenn das Programm scheiterte, 2 bei einer falschen Kommandozeile.\n";
   return "Usage: " + program + " [OPTION]...\n"
          "Shows measured values sent by a microcontroller over a serial port on analog meters.\n"
          "\n"
-         "Options:\n"
-         "  --screenshot FILE  start, write a PNG picture of the main window to FILE and exit\n"
-         "                     (works without a display)\n"
-         "  --page NAME        show page NAME after start: Show, Instrumente, Schnittstelle,\n"
-         "                     Terminal, Optionen or Hilfe\n"
-         "  --port NAME        use serial port NAME: a device in /dev (ttyUSB0, ttyACM0) or any\n"
-         "                     path to a tty, such as /dev/pts/3 or a /dev/serial/by-id/ link\n"
-         "  --baud RATE        use RATE bits per second; rates the Baud Rate list does not offer\n"
-         "                     are set as a custom rate\n"
-         "  --connect          open the port at start, as Connect does\n"
-         "  --trace            print every record received on standard output, with the meter\n"
-         "                     and value it set or why it was dropped\n"
-         "  --settings FILE    keep the settings in FILE instead of\n"
-         "                     $XDG_CONFIG_HOME/Telmora/Telmora.ini (~/.config/Telmora/Telmora.ini)\n"
-         "  --record FILE      record every value the meters take into the CSV file FILE\n"
-         "  --record-raw       record the dropped records too, with the reason\n"
-         "  --replay FILE      play the recording FILE into the meters (your settings are read\n"
-         "                     but not written)\n"
-         "  --speed X          replay at X times real time; 0 plays as fast as possible\n"
-         "  --demo             start connected to a built-in simulated device that sends values\n"
-         "                     to all ten meters (your own settings are left alone)\n"
-         "  --mqtt URL         publish every value to the MQTT broker at URL:\n"
-         "                     mqtt://[user@]host[:port][/prefix] or mqtts://... (TLS); topics\n"
-         "                     are prefix/1 ... prefix/10, prefix/N/meta and prefix/status\n"
-         "  --mqtt-source URL  show the values a broker carries below URL's prefix instead of\n"
-         "                     those of the serial port (a remote panel)\n"
-         "  --mqtt-cafile FILE\n"
-         "                     trust the CA certificates in FILE for mqtts:// (default: the\n"
-         "                     system's)\n"
-         "  --mqtt-password-file FILE\n"
-         "                     send the first line of FILE as the broker password (or set\n"
-         "                     TELMORA_MQTT_PASSWORD); it is never stored or shown\n"
-         "  --list-ports       print the serial ports found, one per line: path, by-id name,\n"
-         "                     USB vendor:product and serial number, driver; then exit\n"
-         "  -h, --help         show this help and exit\n"
-         "  -V, --version      show the version and exit\n"
+         "Options:\n" + options +
          "\n"
          "Exit status: 0 on success, 1 when the program failed, 2 for a bad command line.\n";
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/FormatSettings.h"
+
 struct TCommandLine {
   bool Help = false;
   bool Version = false;
@@ -32,4 +34,5 @@ struct TCommandLine {
 const std::vector<std::string> &PageNames();
 
 TCommandLine ParseCommandLine(const std::vector<std::string> &args);
-std::string UsageText(const std::string &program);
+// The help --help prints (English), or the same in German for the window's Hilfe page.
+std::string UsageText(const std::string &program, TWording wording = TWording::English);

@@ -64,17 +64,21 @@ std::string MetaPayload(const TMeterMeta &meta) {
 }
 
 std::optional<TMeasurementRecord> ParseRemoteValue(std::string_view level, std::string_view payload, bool tooLong,
-                                                   const TFormatSettings &fs, std::string *why) {
+                                                   const TFormatSettings &fs, std::string *why, TWording wording) {
   const auto drop = [&](std::string reason) -> std::optional<TMeasurementRecord> {
     if (why) *why = std::move(reason);
     return std::nullopt;
   };
-  if (tooLong) return drop("longer than " + std::to_string(RemotePayloadLimit) + " bytes");
-  if (payload.empty()) return drop("empty payload");
+  const bool german = wording == TWording::German;
+  if (tooLong)
+    return drop((german ? "länger als " : "longer than ") + std::to_string(RemotePayloadLimit) +
+                (german ? " Byte" : " bytes"));
+  if (payload.empty()) return drop(german ? "leere Nutzlast" : "empty payload");
   // An "M" in the level would move the record's split; the level alone names the meter.
   if (level.empty() || level.find('M') != std::string_view::npos)
-    return drop("'" + std::string(level) + "' is not an instrument number");
+    return drop(german ? "„" + std::string(level) + "“ ist keine Instrumentnummer"
+                       : "'" + std::string(level) + "' is not an instrument number");
   const std::string record = "#" + std::string(level) + "M" + std::string(payload) + "<";
   if (auto r = ParseMeasurementRecord(record, fs)) return r;
-  return drop(WhyDropped(record, fs));
+  return drop(WhyDropped(record, fs, wording));
 }

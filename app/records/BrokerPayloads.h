@@ -26,7 +26,8 @@ inline constexpr std::size_t RemotePayloadLimit = 1024;
 
 // The value a broker message brings: the topic's last level `level` is the instrument number,
 // the payload the value text, checked as the serial record "#" level "M" payload "<" would be.
-// Nothing, with *why in --trace's words, when it is dropped; `tooLong` says the payload was
-// longer than RemotePayloadLimit (only an excerpt arrived).
+// Nothing, with *why in --trace's words or the window's, when it is dropped; `tooLong` says the
+// payload was longer than RemotePayloadLimit (only an excerpt arrived).
 std::optional<TMeasurementRecord> ParseRemoteValue(std::string_view level, std::string_view payload, bool tooLong,
-                                                   const TFormatSettings &fs, std::string *why);
+                                                   const TFormatSettings &fs, std::string *why,
+                                                   TWording wording = TWording::English);

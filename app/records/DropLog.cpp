@@ -28,13 +28,14 @@ std::string TDropLog::LastReason() const {
 }
 
 std::string EntryReason(const TDropLog::TEntry &entry) {
-  return entry.Reason.empty() ? DropReason(entry.Record) : entry.Reason;
+  return entry.Reason.empty() ? DropReason(entry.Record, TWording::German) : entry.Reason;
 }
 
-std::string DropReason(const std::string &record) {
+std::string DropReason(const std::string &record, TWording wording) {
   // A record that parses was dropped only because no meter took it.
-  const std::string why = WhyDropped(record, FormatSettings());
-  return why.empty() ? "the meter is missing" : why;
+  const std::string why = WhyDropped(record, FormatSettings(), wording);
+  if (!why.empty()) return why;
+  return wording == TWording::German ? "das Instrument fehlt" : "the meter is missing";
 }
 
 std::string PrintableText(const std::string &text, std::size_t longest) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/records/MeasurementProtocol.h"
+
 class TDropLog {
 public:
   static constexpr std::size_t Capacity = 100;
@@ -26,7 +28,7 @@ public:
   std::uint64_t Count() const { return FCount; }
   // The kept records, oldest first.
   std::vector<TEntry> Entries() const;
-  // Why the last record was dropped, fit for one line of the window; "" when none was.
+  // Why the last record was dropped, in the window's words and fit for one line; "" when none was.
   std::string LastReason() const;
 
 private:
@@ -34,12 +36,12 @@ private:
   std::uint64_t FCount = 0;
 };
 
-// Why the measurement handler dropped `record`, in --trace's words.
-std::string DropReason(const std::string &record);
+// Why the measurement handler dropped `record`: in --trace's words, or the window's.
+std::string DropReason(const std::string &record, TWording wording = TWording::English);
 // `text` with control bytes as \xNN, cut after `longest` bytes ("..." marks the cut), so that a
 // line of garbage stays one readable line.
 std::string PrintableText(const std::string &text, std::size_t longest);
-// Why `entry` was dropped: its own reason, or the serial record's.
+// Why `entry` was dropped, in the window's words: its own reason, or the serial record's.
 std::string EntryReason(const TDropLog::TEntry &entry);
-// One line of the list shown to the user: local time with milliseconds, the record, the reason.
+// One line of the list shown in the window: local time with milliseconds, the record, the reason.
 std::string DropLogLine(const TDropLog::TEntry &entry);

@@ -61,9 +61,11 @@ std::optional<float> ParseMeasuredValue(const std::string &text, const TFormatSe
 
 namespace {
 // The record's checks in their order; `why` (when given) gets the reason a record is dropped.
-std::optional<TMeasurementRecord> Parse(const std::string &str, const TFormatSettings &fs, std::string *why) {
+std::optional<TMeasurementRecord> Parse(const std::string &str, const TFormatSettings &fs, std::string *why,
+                                        TWording wording) {
+  const bool de = wording == TWording::German;
   if (str.size() <= 4 || str[0] != '#') {
-    if (why) *why = "too short for a record";
+    if (why) *why = de ? "zu kurz für einen Datensatz" : "too short for a record";
     return std::nullopt;
   }
   const std::string body = str.substr(1);
@@ -75,21 +77,23 @@ std::optional<TMeasurementRecord> Parse(const std::string &str, const TFormatSet
   // The value is converted for every record, as the number check comes after it.
   const auto value = ParseMeasuredValue(valueText, fs);
   if (m == std::string::npos) {
-    if (why) *why = "no M between number and value";
+    if (why) *why = de ? "kein M zwischen Nummer und Wert" : "no M between number and value";
     return std::nullopt;
   }
   if (!number) {
-    if (why) *why = "'" + numberText + "' is not an instrument number";
+    if (why) *why = de ? "„" + numberText + "“ ist keine Instrumentnummer" : "'" + numberText + "' is not an instrument number";
     return std::nullopt;
   }
   if (*number < 1 || *number > 10) {
-    if (why) *why = "no instrument " + std::to_string(*number) + " (instruments are 1 to 10)";
+    if (why)
+      *why = de ? "kein Instrument " + std::to_string(*number) + " (Instrumente 1 bis 10)"
+                : "no instrument " + std::to_string(*number) + " (instruments are 1 to 10)";
     return std::nullopt;
   }
   // A good number with a value that does not convert is dropped: setting a made-up value would
   // show a measurement that never happened.
   if (!value) {
-    if (why) *why = "'" + valueText + "' is not a value";
+    if (why) *why = de ? "„" + valueText + "“ ist kein Wert" : "'" + valueText + "' is not a value";
     return std::nullopt;
   }
   return TMeasurementRecord{*number, *value};
@@ -97,11 +101,11 @@ std::optional<TMeasurementRecord> Parse(const std::string &str, const TFormatSet
 } // namespace
 
 std::optional<TMeasurementRecord> ParseMeasurementRecord(const std::string &str, const TFormatSettings &fs) {
-  return Parse(str, fs, nullptr);
+  return Parse(str, fs, nullptr, TWording::English);
 }
 
-std::string WhyDropped(const std::string &str, const TFormatSettings &fs) {
+std::string WhyDropped(const std::string &str, const TFormatSettings &fs, TWording wording) {
   std::string why;
-  Parse(str, fs, &why);
+  Parse(str, fs, &why, wording);
   return why;
 }

@@ -24,4 +24,4 @@ std::optional<float> ParseMeasuredValue(const std::string &text, const TFormatSe
 std::optional<TMeasurementRecord> ParseMeasurementRecord(const std::string &str, const TFormatSettings &fs);
 
 // Why ParseMeasurementRecord gives nothing for `str`, in words for a user; "" when it gives a record.
-std::string WhyDropped(const std::string &str, const TFormatSettings &fs);
+std::string WhyDropped(const std::string &str, const TFormatSettings &fs, TWording wording = TWording::English);

@@ -195,27 +195,42 @@ bool ParseIsoTime(std::string_view s, std::int64_t &unixMs) {
 }
 
 bool SplitCsvLine(std::string_view line, char separator, std::vector<std::string> &fields) {
-  fields.clear();
-  fields.emplace_back();
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted) {
+  TCsvSplitter splitter;
+  splitter.Start(separator);
+  const bool closed = splitter.Add(line);
+  fields = std::move(splitter.Fields());
+  return closed;
+}
+
+void TCsvSplitter::Start(char separator) {
+  FSeparator = separator;
+  FFields.assign(1, std::string());
+  FQuoted = false;
+  FSize = 0;
+}
+
+// A doubled quote inside quotes is looked for within the piece only: pieces are whole lines, and
+// a line break between two quotes keeps them apart as it does in the joined text.
+bool TCsvSplitter::Add(std::string_view text) {
+  FSize += text.size();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (FQuoted) {
       if (c != '"') {
-        fields.back() += c;
-      } else if (i + 1 < line.size() && line[i + 1] == '"') {
-        fields.back() += '"';
+        FFields.back() += c;
+      } else if (i + 1 < text.size() && text[i + 1] == '"') {
+        FFields.back() += '"';
         ++i;
       } else {
-        quoted = false;
+        FQuoted = false;
       }
     } else if (c == '"') {
-      quoted = true;
-    } else if (c == separator) {
-      fields.emplace_back();
+      FQuoted = true;
+    } else if (c == FSeparator) {
+      FFields.emplace_back();
     } else {
-      fields.back() += c;
+      FFields.back() += c;
     }
   }
-  return !quoted;
+  return !FQuoted;
 }

@@ -40,3 +40,23 @@ bool ParseIsoTime(std::string_view text, std::int64_t &unixMs);
 // Splits one line into fields by `separator`, undoing the quoting. False when a quote is not
 // closed (the line continues on the next one; `fields` then holds nothing useful).
 bool SplitCsvLine(std::string_view line, char separator, std::vector<std::string> &fields);
+
+// Splits a record into fields as its text arrives piece by piece: a quoted field may run over
+// several lines, and each byte is looked at once however many lines that is (splitting the whole
+// text again after each further line took quadratic time).
+class TCsvSplitter {
+public:
+  // Starts a new record, cut at `separator`.
+  void Start(char separator);
+  // Adds the record's next piece; true when no quote is left open at its end.
+  bool Add(std::string_view text);
+  std::vector<std::string> &Fields() { return FFields; }
+  // Bytes added since Start.
+  std::size_t Size() const { return FSize; }
+
+private:
+  std::vector<std::string> FFields;
+  char FSeparator = ',';
+  bool FQuoted = false;
+  std::size_t FSize = 0;
+};

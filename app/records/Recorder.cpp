@@ -23,15 +23,25 @@ TRecorder::~TRecorder() {
   if (FFd >= 0) ::close(FFd);
 }
 
-bool TRecorder::Start(const std::string &file, bool raw, const TFormatSettings &fs, std::string *error) {
+bool TRecorder::Start(const std::string &file, bool raw, const TFormatSettings &fs, std::string *error,
+                      TWording wording) {
   FFile = file;
   FRaw = raw;
   FFormat = fs;
-  FFd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Not blocking on the open: a FIFO nobody reads would hold the start for good. Written to, it
+  // blocks again, as the recorder's thread expects.
+  FFd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   if (FFd < 0) {
-    if (error) *error = "Cannot record into " + file + ": " + std::strerror(errno) + ".";
+    const int err = errno;
+    const std::string why = err != ENXIO                   ? std::strerror(err)
+                            : wording == TWording::German ? "ein FIFO, aus dem niemand liest"
+                                                          : "it is a FIFO that nobody reads";
+    if (error)
+      *error = wording == TWording::German ? "In " + file + " lässt sich nicht aufzeichnen: " + why + "."
+                                           : "Cannot record into " + file + ": " + why + ".";
     return false;
   }
+  if (const int flags = ::fcntl(FFd, F_GETFL); flags >= 0) ::fcntl(FFd, F_SETFL, flags & ~O_NONBLOCK);
   struct stat st{};
   if (::fstat(FFd, &st) == 0) {
     FFileDevice = st.st_dev;
@@ -117,10 +127,18 @@ std::string TRecorder::Error() const {
   return FError;
 }
 
+void TRecorder::FailWrite(int error) {
+  // A full disk says all there is to say; other errors keep the system's reason.
+  if (error == ENOSPC)
+    Fail("der Datenträger ist voll", 0);
+  else
+    Fail("die Datei lässt sich nicht schreiben", error);
+}
+
 void TRecorder::Fail(const std::string &what, int error) {
   std::lock_guard lock(FMutex);
-  FError = "The recording into " + FFile + " has stopped: " + what + (error ? std::string(" (") + std::strerror(error) + ")" : "") +
-           ". The lines up to then are kept.";
+  FError = "Die Aufzeichnung in " + FFile + " wurde beendet: " + what +
+           (error ? std::string(" (") + std::strerror(error) + ")" : "") + ". Die Zeilen bis dahin bleiben erhalten.";
   FQueue.clear();
   FQueueRecords = 0;
   FFailed.store(true, std::memory_order_release);
@@ -209,7 +227,7 @@ void TRecorder::Run() {
     work.clear();
     if (!out.empty()) {
       if (const int e = WriteOut(out); e != 0) {
-        Fail(e == ENOSPC ? "the disk is full" : "the file cannot be written", e);
+        FailWrite(e);
         break;
       }
       FWritten.fetch_add(lines, std::memory_order_release);
@@ -219,13 +237,13 @@ void TRecorder::Run() {
     if (stop || now - lastSync >= SyncIntervalMs) {
       lastSync = now;
       if (const int e = CheckStillThere(); e != 0) {
-        Fail("the file or its folder was removed", 0);
+        Fail("die Datei oder ihr Ordner wurde entfernt", 0);
         break;
       }
       // Devices and pipes cannot be synced, which is no failure.
       if (unsynced && ::fdatasync(FFd) != 0 && errno != EINVAL && errno != EROFS) {
         const int e = errno;
-        Fail(e == ENOSPC ? "the disk is full" : "the file cannot be written", e);
+        FailWrite(e);
         break;
       }
       unsynced = false;

@@ -34,8 +34,9 @@ public:
   TRecorder &operator=(const TRecorder &) = delete;
 
   // Creates (or empties) `file`, writes the header and starts the writer. False with *error (a
-  // sentence naming the file and the reason) when the file cannot be made.
-  bool Start(const std::string &file, bool raw, const TFormatSettings &fs, std::string *error);
+  // sentence naming the file and the reason, in `wording`) when the file cannot be made.
+  bool Start(const std::string &file, bool raw, const TFormatSettings &fs, std::string *error,
+             TWording wording = TWording::English);
 
   // An accepted record for `instrument`, with the meter's unit.
   void Accepted(int instrument, float value, const std::string &unit) {
@@ -58,7 +59,7 @@ public:
   bool Finished() const { return FFinished.load(std::memory_order_acquire); }
   // The writer gave up (full disk, removed folder or stick); the recording has stopped.
   bool Failed() const { return FFailed.load(std::memory_order_acquire); }
-  // Why it failed, one sentence naming the file; "" while it did not.
+  // Why it failed, one sentence naming the file, in German (the window shows it); "" while it did not.
   std::string Error() const;
   const std::string &File() const { return FFile; }
   // Records that reached the writer's queue, and those left out because it was full.
@@ -72,10 +73,10 @@ public:
 private:
   enum : std::uint8_t { kAccepted, kDropped, kUnit, kAcceptedRaw };
   struct TItem {
-    std::int64_t TimeMs;
-    float Value;
-    int Instrument;
-    std::uint32_t Text; // kind in the low byte, index into the batch's texts above it
+    std::int64_t TimeMs = 0;
+    float Value = 0;
+    int Instrument = 0;
+    std::uint32_t Text = 0; // kind in the low byte, index into the batch's texts above it
   };
   struct TBatch {
     std::vector<TItem> Items;
@@ -88,6 +89,7 @@ private:
   int WriteOut(std::string &text);
   int CheckStillThere() const;
   void Fail(const std::string &what, int error);
+  void FailWrite(int error);
 
   std::string FFile;
   bool FRaw = false;

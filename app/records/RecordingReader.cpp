@@ -11,43 +11,60 @@
 
 #include "app/records/MeasurementProtocol.h"
 #include "app/records/RecordCsv.h"
+#include "platform/AtomicFile.h"
+#include "platform/FormatFloat.h"
 #include "tools/SimRunner.h"
 
 TRecordingReader::~TRecordingReader() {
   if (FFile) std::fclose(FFile);
 }
 
-bool TRecordingReader::ReadLine(std::string &line, bool &complete) {
+bool TRecordingReader::ReadLine(std::string &line, bool &complete, std::size_t room) {
   line.clear();
   complete = false;
+  ++FLineNumber;
   int c;
-  while ((c = std::getc(FFile)) != EOF) {
+  while ((c = getc_unlocked(FFile)) != EOF) {
     if (c == '\n') {
       complete = true;
       break;
     }
+    if (line.size() >= room) {
+      FTooLong = true;
+      return false;
+    }
     line += char(c);
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  ++FLineNumber;
   return complete || !line.empty();
 }
 
 bool TRecordingReader::Open(const std::string &file, std::string *error) {
   FName = file;
-  FFile = std::fopen(file.c_str(), "rb");
+  std::string why;
+  const int fd = OpenRegularFile(file, &why);
+  if (fd >= 0 && !(FFile = ::fdopen(fd, "rb"))) {
+    why = "cannot read " + file + ": " + std::strerror(errno);
+    ::close(fd);
+  }
   if (!FFile) {
-    if (error) *error = "Cannot read the recording " + file + ": " + std::strerror(errno) + ".";
+    if (error) *error = "The recording cannot be read: " + why + ".";
     return false;
   }
   std::string header;
   bool complete = false;
-  ReadLine(header, complete);
+  if (!ReadLine(header, complete, MaxRecordBytes) && FTooLong) {
+    if (error)
+      *error = "Line 1 of " + file + " is longer than " + std::to_string(MaxRecordBytes) +
+               " bytes: it is no recording line.";
+    return false;
+  }
   if (header.rfind("\xEF\xBB\xBF", 0) == 0) header.erase(0, 3);
   // A spreadsheet saving under a locale with "," as decimal separator puts ";" between fields.
   FSeparator = header.find(',') == std::string::npos && header.find(';') != std::string::npos ? ';' : ',';
-  SplitCsvLine(header, FSeparator, FFields);
-  if (FFields.size() < 3 || FFields[0] != "Zeit" || FFields[1] != "Instrument" || FFields[2] != "Wert") {
+  std::vector<std::string> fields;
+  SplitCsvLine(header, FSeparator, fields);
+  if (fields.size() < 3 || fields[0] != "Zeit" || fields[1] != "Instrument" || fields[2] != "Wert") {
     if (error)
       *error = file + " is not a Telmora recording: its first line should begin with \"" + RecordingHeader + "\".";
     return false;
@@ -56,37 +73,54 @@ bool TRecordingReader::Open(const std::string &file, std::string *error) {
 }
 
 bool TRecordingReader::Next(TReplayRecord &record) {
-  std::string line, more;
+  std::string line;
   bool complete = false;
   do {
-    if (!ReadLine(line, complete)) return false;
+    if (ReadLine(line, complete, MaxRecordBytes)) continue;
+    if (FTooLong)
+      FError = "Zeile " + std::to_string(FLineNumber) + " von " + FName + " ist länger als " +
+               std::to_string(MaxRecordBytes) + " Bytes: keine Zeile einer Aufzeichnung.";
+    return false;
   } while (line.empty() && complete);
-  // A quoted field may hold line breaks: the line goes on until its quotes are closed.
   const std::size_t first = FLineNumber;
-  while (!SplitCsvLine(line, FSeparator, FFields) && complete) {
-    ReadLine(more, complete);
-    line += "\r\n" + more;
+  const std::string shown = line.substr(0, 80);
+  // A quoted field may hold line breaks: the record goes on until its quotes are closed.
+  FSplitter.Start(FSeparator);
+  bool closed = FSplitter.Add(line);
+  while (!closed && complete) {
+    if (!ReadLine(line, complete, MaxRecordBytes - std::min(MaxRecordBytes, FSplitter.Size() + 2))) {
+      // Without FTooLong the file ends inside the quotes: cut off, as a last line is.
+      if (FTooLong)
+        FError = "Zeile " + std::to_string(first) + " von " + FName +
+                 " öffnet ein Feld in Anführungszeichen, das innerhalb von " + std::to_string(MaxRecordBytes) +
+                 " Bytes nicht geschlossen wird: " + shown;
+      return false;
+    }
+    FSplitter.Add("\r\n");
+    closed = FSplitter.Add(line);
   }
   if (!complete) return false;
+  const std::vector<std::string> &fields = FSplitter.Fields();
   const auto bad = [&](const std::string &why) {
-    FError = "Line " + std::to_string(first) + " of " + FName + " is no recording line (" + why + "): " + line.substr(0, 80);
+    FError = "Zeile " + std::to_string(first) + " von " + FName + " ist keine Zeile einer Aufzeichnung (" + why +
+             "): " + shown;
     return false;
   };
-  if (FFields.size() < 3) return bad("too few fields");
-  if (!ParseIsoTime(FFields[0], record.TimeMs)) return bad("no time such as 2024-05-01T14:03:07.123+02:00");
-  const std::string raw = FFields.size() >= 5 ? FFields[4] : std::string();
+  if (fields.size() < 3) return bad("zu wenige Felder");
+  if (!ParseIsoTime(fields[0], record.TimeMs)) return bad("keine Zeit wie 2024-05-01T14:03:07.123+02:00");
+  const std::string raw = fields.size() >= 5 ? fields[4] : std::string();
   record.Instrument = 0;
-  if (!FFields[1].empty()) {
+  if (!fields[1].empty()) {
     // Both separators go in a record, so the value needs no conversion here; the check is the
     // program's own, so that no line sends what the meters would not take.
-    std::string text = "#" + FFields[1] + "M" + FFields[2] + "<";
+    std::string text = "#" + fields[1] + "M" + fields[2] + "<";
     TFormatSettings dot;
     const auto parsed = ParseMeasurementRecord(text, dot);
-    if (!parsed) return bad(WhyDropped(text, dot));
+    if (!parsed) return bad(WhyDropped(text, dot, TWording::German));
     record.Instrument = parsed->Instrument;
     record.Bytes = raw.empty() ? std::move(text) : RawFromCsvText(raw);
   } else {
-    if (raw.empty()) return bad("neither an instrument nor a record");
+    if (raw.empty()) return bad("weder ein Instrument noch ein Datensatz");
     record.Bytes = RawFromCsvText(raw);
   }
   return true;
@@ -98,8 +132,12 @@ bool RecordingSpan(const std::string &file, std::int64_t &firstMs, std::int64_t 
   if (!reader.Open(file, nullptr) || !reader.Next(record)) return false;
   firstMs = lastMs = record.TimeMs;
   // The last lines are read from the end, so an hour's recording is not read twice.
-  std::FILE *f = std::fopen(file.c_str(), "rb");
-  if (!f) return true;
+  const int fd = OpenRegularFile(file);
+  std::FILE *f = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+  if (!f) {
+    if (fd >= 0) ::close(fd);
+    return true;
+  }
   std::fseek(f, 0, SEEK_END);
   const long size = std::ftell(f);
   const long from = size > 4096 ? size - 4096 : 0;
@@ -122,6 +160,13 @@ bool RecordingSpan(const std::string &file, std::int64_t &firstMs, std::int64_t 
     end = start;
   }
   return true;
+}
+
+std::chrono::nanoseconds ReplayDelay(std::int64_t atMs, double speed) {
+  // Some 31 years: beyond any replay, and far within the clock's range from any start.
+  constexpr double MaxNs = 1e18;
+  if (!(speed > 0) || atMs <= 0) return std::chrono::nanoseconds(0);
+  return std::chrono::nanoseconds(TruncSat64(std::min(double(atMs) / speed * 1e6, MaxNs)));
 }
 
 namespace {
@@ -154,7 +199,7 @@ std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSim
       } else if (n < 0 && errno == EAGAIN) {
         if (!Wait(fd, true, stop, TClock::time_point::max())) return false;
       } else if (!(n < 0 && errno == EINTR)) {
-        error = std::string("the device cannot be written: ") + std::strerror(n < 0 ? errno : EIO);
+        error = std::string("das Gerät lässt sich nicht beschreiben: ") + std::strerror(n < 0 ? errno : EIO);
         return false;
       }
     }
@@ -173,9 +218,7 @@ std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSim
     }
     const std::int64_t at = record.TimeMs - firstMs;
     if (speed > 0) {
-      // Held to some centuries, so a tiny speed cannot overflow the clock.
-      const double ms = std::min(double(at) / speed, 1e13);
-      const auto due = start + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double, std::milli>(ms));
+      const auto due = start + ReplayDelay(at, speed);
       // What is due now goes out together; then wait for this record's time.
       if (due > TClock::now()) {
         if (!flush()) return error;
@@ -183,7 +226,7 @@ std::string RunReplay(int fd, TRecordingReader &reader, double speed, const TSim
       }
     }
     pending += record.Bytes;
-    progress.PositionMs.store(at, std::memory_order_relaxed);
+    progress.PositionMs.store(std::max<std::int64_t>(at, 0), std::memory_order_relaxed);
     progress.Records.fetch_add(1, std::memory_order_relaxed);
     if (record.Instrument > 0) progress.Instruments.fetch_or(1u << record.Instrument, std::memory_order_relaxed);
     if (pending.size() >= 16384 && !flush()) return error;

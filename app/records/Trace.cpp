@@ -81,17 +81,23 @@ std::string TraceLine(const std::string &Record, const TAnVMeter *Meter, const s
   return line;
 }
 
-std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit) {
-  const std::string buffer = "the " + std::to_string(BufferLimit) + "-byte buffer";
-  std::string line = std::to_string(Bytes) + (Bytes == 1 ? " byte" : " bytes") + " discarded: ";
+std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit, TWording Wording) {
+  const bool de = Wording == TWording::German;
+  const std::string limit = std::to_string(BufferLimit);
+  const std::string buffer = de ? "Puffer von " + limit + " Byte" : "the " + limit + "-byte buffer";
+  const std::string line =
+      std::to_string(Bytes) + (de ? " Byte verworfen: " : Bytes == 1 ? " byte discarded: " : " bytes discarded: ");
   switch (Reason) {
-  case drOutsideRecord: return line + "text outside records";
-  case drRecordTooLong: return line + "record longer than " + buffer;
-  case drBufferFull: return line + "buffer overflow, no record start in " + buffer;
-  case drLineChanged: return line + "left in the buffer when the port opened or closed";
-  case drSettingChanged: return line + "left in the buffer when the framing changed";
+  case drOutsideRecord: return line + (de ? "Text außerhalb von Datensätzen" : "text outside records");
+  case drRecordTooLong: return line + (de ? "Datensatz länger als der " : "record longer than ") + buffer;
+  case drBufferFull: return line + (de ? "Pufferüberlauf, kein Datensatzanfang im " : "buffer overflow, no record start in ") + buffer;
+  case drLineChanged:
+    return line + (de ? "beim Öffnen oder Schließen der Schnittstelle im Puffer übrig"
+                      : "left in the buffer when the port opened or closed");
+  case drSettingChanged:
+    return line + (de ? "beim Ändern der Rahmung im Puffer übrig" : "left in the buffer when the framing changed");
   }
-  return line + "unknown reason";
+  return line + (de ? "unbekannter Grund" : "unknown reason");
 }
 
 void TraceDiscards(TTraceWriter &trace, TComDataPacket &framer) {

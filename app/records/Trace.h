@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/FormatSettings.h"
 #include "serial/ComDataPacket.h"
 
 class TAnVMeter;
@@ -45,7 +46,7 @@ public:
 private:
   void Check();
 
-  int FFd;
+  int FFd = -1;
   std::string FBuffer;
   QTimer FTimer;
   bool FStopped = false;
@@ -60,8 +61,9 @@ private:
 std::string TraceLine(const std::string &Record, const TAnVMeter *Meter, const std::string &Reason = {});
 
 // The line for text the framer discarded: "1500 bytes discarded: record longer than the
-// 1024-byte buffer".
-std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit);
+// 1024-byte buffer" (--trace), or in German for the status line's tool tip.
+std::string DiscardLine(TDiscardReason Reason, std::uint64_t Bytes, std::int32_t BufferLimit,
+                        TWording Wording = TWording::English);
 
 // Has `trace` print a line for every discard of `framer` (replacing its OnDiscard); `trace` must
 // outlive the framer.

@@ -92,7 +92,7 @@ void TReplay::Tick() {
     const std::string error = Error();
     if (!error.empty() && !FErrorShown) {
       FErrorShown = true;
-      ShowExceptionMessage("The replay has stopped: " + error);
+      ShowExceptionMessage("Die Wiedergabe wurde angehalten: " + error);
     }
   }
 }

@@ -133,7 +133,11 @@ int main(int argc, char **argv) {
 
   TApplication app(argc, argv);
   QCoreApplication::setApplicationName("Telmora");
+  // The window speaks German: so do Qt's own dialogs (file, font) and buttons.
+  InstallQtTranslations(QStringLiteral("de"));
   QCoreApplication::setApplicationVersion(TELMORA_VERSION);
+  // Ties the window to its desktop entry (Wayland's app id; the software centre's id).
+  QGuiApplication::setDesktopFileName(TELMORA_APP_ID);
   FormatSettings() = TFormatSettings::FromProcessLocale();
 
   // Nobody is there to close a message box while a screenshot is taken: failures go to stderr.
@@ -152,8 +156,10 @@ int main(int argc, char **argv) {
   TFormMain form(nullptr, settingsFile);
   // A picture of the window is no reason to change the settings.
   if (!cl.Screenshot.empty()) form.AppIniFileStorage1->FlushOnDestroy = false;
-  // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept.
-  InstallCloseSignals(&app, [](int) { QApplication::closeAllWindows(); });
+  // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept,
+  // also while a message box or a dialog is open.
+  const auto closeOnSignals = [&app] { InstallCloseSignals(&app, [](int) { CloseEverything(); }); };
+  if (cl.Replay.empty()) closeOnSignals();
   if (trace) form.OnMeasurement = [&trace](const std::string &r, const TAnVMeter *m) { trace->Measurement(r, m); };
   if (trace) TraceDiscards(*trace, *form.ComDataPacket1);
   if (trace)
@@ -199,6 +205,9 @@ int main(int argc, char **argv) {
       std::cerr << "telmora: " << error << "\n";
       return 1;
     }
+    // Only now: opening the recording runs before any event loop could serve a signal, and a
+    // replay keeps no settings, so until here a signal ends the program at once.
+    closeOnSignals();
     std::cout << "telmora: replaying " << cl.Replay << " on " << replay->DevicePath() << std::endl;
   } else if (cl.Demo) {
     form.show();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 #include <QDir>
@@ -39,18 +40,51 @@ TAppIniFileStorage::TAppIniFileStorage(QObject *parent) : QObject(parent) {
 
 TAppIniFileStorage::~TAppIniFileStorage() {
   if (!FlushOnDestroy || !FDirty) return;
-  std::string error;
-  if (!WriteFile(&error) && OnWriteError) OnWriteError(error);
+  std::string why;
+  if (!WriteFile(&why) && OnWriteError) OnWriteError(WriteFailure(why, TWording::English));
 }
 
 void TAppIniFileStorage::Load() {
-  if (FileName().empty() || !StatFile(FileName()).Exists) return;
-  FIni.LoadFromFile(FileName());
+  if (FileName().empty()) return;
+  // Only a file that is not there is a first start; one that cannot even be looked at (a folder
+  // without permission on the way) is a file that cannot be read.
+  std::error_code ec;
+  if (std::filesystem::status(FileName(), ec).type() == std::filesystem::file_type::not_found) return;
+  std::string why;
+  if (!FIni.LoadFromFile(FileName(), &why)) SetReadError(why, true);
   FDirty = false;
 }
 
 void TAppIniFileStorage::ReloadIfNeeded() {
-  if (AutoReload && !FileName().empty() && FIni.ReloadIfChanged()) FDirty = false;
+  if (!AutoReload || FileName().empty() || !FReadError.empty()) return;
+  std::string why;
+  if (FIni.ReloadIfChanged(&why))
+    FDirty = false;
+  else if (!why.empty())
+    SetReadError(why, false);
+}
+
+void TAppIniFileStorage::SetReadError(const std::string &why, bool atLoad) {
+  if (!FReadError.empty()) return;
+  FReadError = why;
+  FReadErrorAtLoad = atLoad;
+  if (OnReadError) OnReadError();
+}
+
+std::string TAppIniFileStorage::ReadFailure(TWording wording) const {
+  if (wording == TWording::German)
+    return (FReadErrorAtLoad ? "Die Einstellungsdatei lässt sich nicht lesen: "
+                             : "Die Einstellungsdatei lässt sich nicht mehr lesen: ") +
+           FReadError + ".\n" +
+           (FReadErrorAtLoad ? "Das Fenster beginnt mit der Anordnung eines ersten Starts; die Änderungen dieses "
+                               "Laufs an den Einstellungen bleiben nicht erhalten, die Datei bleibt, wie sie ist."
+                             : "Die Änderungen dieses Laufs an den Einstellungen bleiben nicht erhalten, die Datei "
+                               "bleibt, wie sie ist.");
+  return (FReadErrorAtLoad ? "Telmora cannot read its settings file: " : "Telmora cannot read its settings file any more: ") +
+         FReadError + ".\n" +
+         (FReadErrorAtLoad ? "The window starts with its first-start layout; this run's changes to the settings are not "
+                             "kept, and the file is left as it is."
+                           : "This run's changes to the settings are not kept, and the file is left as it is.");
 }
 
 std::optional<std::string> TAppIniFileStorage::ReadValue(const std::string &section, const std::string &key) const {
@@ -63,15 +97,16 @@ void TAppIniFileStorage::WriteValue(const std::string &section, const std::strin
   FDirty = true;
 }
 
-bool TAppIniFileStorage::WriteFile(std::string *error) {
-  if (FileName().empty() || IsReadOnly()) return true;
-  std::string why;
-  if (!FIni.UpdateFile(&why)) {
-    if (error) *error = "Cannot write the settings file " + FileName() + ": " + why;
-    return false;
-  }
+bool TAppIniFileStorage::WriteFile(std::string *why) {
+  if (FileName().empty() || IsReadOnly() || !FReadError.empty()) return true;
+  if (!FIni.UpdateFile(why)) return false;
   FDirty = false;
   return true;
+}
+
+std::string TAppIniFileStorage::WriteFailure(const std::string &why, TWording wording) const {
+  if (wording == TWording::German) return "Die Einstellungsdatei " + FileName() + " lässt sich nicht schreiben: " + why;
+  return "Cannot write the settings file " + FileName() + ": " + why;
 }
 
 // --- placement decisions ------------------------------------------------------------------------
@@ -145,10 +180,10 @@ std::optional<int> TFormStorage::ReadPlacementInt(const char *key, std::vector<s
   if (!text) return std::nullopt;
   try {
     return DecodeInteger(*text);
-  } catch (const EStoredValue &e) {
+  } catch (const EStoredValue &) {
     // A bad placement number once stopped the whole restore, and so every later start as well:
-    // it is reported and counts as missing instead.
-    problems.push_back(std::string(e.what()) + " for " + PlacementSection() + "\\" + key);
+    // it is reported (in the window, so in German) and counts as missing instead.
+    problems.push_back("„" + *text + "“ ist keine ganze Zahl (" + PlacementSection() + "\\" + key + ")");
     return std::nullopt;
   }
 }
@@ -163,9 +198,9 @@ void TFormStorage::Restore() {
   }
   FRestored = true;
   if (!problems.empty() && OnBadPlacement) {
-    std::string message = "The settings file " + FStorage->FileName() + " holds values that cannot be read:";
+    std::string message = "Die Einstellungsdatei " + FStorage->FileName() + " enthält Werte, die sich nicht lesen lassen:";
     for (const std::string &p : problems) message += "\n" + p;
-    message += "\nThey are ignored and written anew when Telmora closes.";
+    message += "\nSie werden übergangen und beim Beenden von Telmora neu geschrieben.";
     OnBadPlacement(message);
   }
 }
@@ -179,6 +214,17 @@ void TFormStorage::ForEachStoredProp(const std::function<void(const std::string 
       continue;
     f(entry.substr(0, dot) + "_" + entry.substr(dot + 1), list.Props.front());
   }
+}
+
+bool TFormStorage::HoldsStoredProps(const std::string &component) const {
+  const std::string p = PropsSection();
+  for (const std::string &entry : StoredProps) {
+    const size_t dot = entry.find('.');
+    if (dot == std::string::npos || entry.compare(0, component.size(), component) != 0) continue;
+    const std::string key = entry.substr(0, dot) + "_" + entry.substr(dot + 1);
+    if (FStorage->ReadValue(p, key) || FStorage->SectionExists(JoinStorePath(p, key))) return true;
+  }
+  return false;
 }
 
 void TFormStorage::RestoreStoredProps() {
@@ -244,6 +290,28 @@ void TFormStorage::SaveStoredProps() {
   if (AfterSave) AfterSave(*this);
 }
 
+void TFormStorage::SaveSection(const std::string &name, const TDescribe &describe) {
+  const std::string section = JoinStorePath(PropsSection(), name);
+  TPropList list;
+  describe(list);
+  for (const TStoredProperty &prop : list.Props) WriteProp(section, prop.Name, prop);
+}
+
+bool TFormStorage::RestoreSection(const std::string &name, const TDescribe &describe) {
+  const std::string section = JoinStorePath(PropsSection(), name);
+  if (!FStorage->SectionExists(section)) return false;
+  TPropList list;
+  describe(list);
+  for (const TStoredProperty &prop : list.Props) {
+    try {
+      ReadProp(section, prop.Name, prop);
+    } catch (const EStoredValue &) {
+    }
+  }
+  for (const auto &f : list.Finish) f();
+  return true;
+}
+
 void TFormStorage::SavePlacement() {
   const std::string s = PlacementSection();
   FStorage->WriteValue(s, "ShowCmd", EncodeInteger(CurrentShowCmd(FForm)));
@@ -272,7 +340,16 @@ void TFormStorage::ReadProp(const std::string &section, const std::string &key, 
     if (!FStorage->SectionExists(sub)) break;
     TPropList children;
     prop.Children(children);
-    for (const TStoredProperty &child : children.Props) ReadProp(sub, child.Name, child);
+    const auto finish = [&children] {
+      for (const auto &f : children.Finish) f();
+    };
+    try {
+      for (const TStoredProperty &child : children.Props) ReadProp(sub, child.Name, child);
+    } catch (const EStoredValue &) {
+      finish(); // what was read before the bad value is applied, as single values are
+      throw;
+    }
+    finish();
     break;
   }
   case TStoredProperty::Set: {

@@ -11,6 +11,7 @@
 #include <QRect>
 
 #include "app/storage/StoredProps.h"
+#include "platform/FormatSettings.h"
 #include "platform/IniFile.h"
 
 class QWidget;
@@ -34,19 +35,31 @@ public:
   bool AutoReload = true;
   bool FlushOnDestroy = true;
 
-  // Fills the copy from the file when it exists.
+  // Fills the copy from the file when it exists. A file that exists but cannot be read (no
+  // permission, a folder, a device, a line beyond the bounds) is never written in this run, so
+  // nothing the user stored in it is lost; OnReadError is told, once.
   void Load();
   // With AutoReload: replaces the copy by the file when the file changed since it was last read.
+  // A file that can no longer be read is kept as it is from then on, as at Load.
   void ReloadIfNeeded();
+  // Why the file cannot be read (the system's reason); "" while it can be (or does not exist).
+  const std::string &ReadError() const { return FReadError; }
+  // The sentence that reports it, with what it means for the run: English on stderr, German in
+  // the window.
+  std::string ReadFailure(TWording wording) const;
+  std::function<void()> OnReadError;
   bool IsReadOnly() const { return !FileName().empty() && FIni.IsReadOnly(); }
 
   bool SectionExists(const std::string &section) const { return FIni.SectionExists(section); }
   std::optional<std::string> ReadValue(const std::string &section, const std::string &key) const;
   void WriteValue(const std::string &section, const std::string &key, const std::string &value);
 
-  // Writes the copy to the file, creating its folder first. Nothing happens without a file name
-  // or while the file is read-only; false with *error when the write failed.
-  bool WriteFile(std::string *error = nullptr);
+  // Writes the copy to the file, creating its folder first. Nothing happens without a file name,
+  // while the file is read-only or after it could not be read; false with *why (the system's
+  // reason) when the write failed.
+  bool WriteFile(std::string *why = nullptr);
+  // The sentence a failed WriteFile is reported with: English on stderr, German in the window.
+  std::string WriteFailure(const std::string &why, TWording wording) const;
   // Changes in the copy that the file does not hold yet.
   bool Dirty() const { return FDirty; }
   // Told when the write at destruction fails (nobody else could hear of it then).
@@ -55,8 +68,12 @@ public:
   TIniFile &Ini() { return FIni; }
 
 private:
+  void SetReadError(const std::string &why, bool atLoad);
+
   TIniFile FIni;
   bool FDirty = false;
+  std::string FReadError;
+  bool FReadErrorAtLoad = false;
 };
 
 // The window's show states as the settings file numbers them.
@@ -107,8 +124,18 @@ public:
   // Only the listed properties, without placement or version: a project file's content.
   void RestoreStoredProps();
   void SaveStoredProps();
+  // Whether the copy holds anything (a key or an object's section) of a listed entry whose
+  // component name begins with `component`.
+  bool HoldsStoredProps(const std::string &component) const;
   bool Restored() const { return FRestored; }
   bool Saved() const { return FSaved; }
+
+  // Settings outside the stored-properties list, in a section of their own below P (written
+  // after the listed ones, so those stay as they are): each property one key. Restoring reads the
+  // keys that exist; a value that does not convert leaves its property as it was. False when the
+  // section does not exist.
+  void SaveSection(const std::string &name, const TDescribe &describe);
+  bool RestoreSection(const std::string &name, const TDescribe &describe);
 
   // "FormMain", and P: the section of the stored properties.
   std::string PlacementSection() const;
@@ -127,8 +154,8 @@ private:
   void ReadProp(const std::string &section, const std::string &key, const TStoredProperty &prop);
   void WriteProp(const std::string &section, const std::string &key, const TStoredProperty &prop);
 
-  QWidget *FForm;
-  TAppIniFileStorage *FStorage;
+  QWidget *FForm = nullptr;
+  TAppIniFileStorage *FStorage = nullptr;
   bool FRestored = false;
   bool FSaved = false;
 };

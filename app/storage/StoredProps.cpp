@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "instruments/AnBevel.h"
 #include "instruments/AnScale.h"
+#include "instruments/AnTrend.h"
 #include "instruments/AnVMeter.h"
 #include "platform/FormatFloat.h"
 #include "platform/FormatSettings.h"
@@ -333,9 +336,17 @@ void DescribeSignalSettings(TSignalSettings &s, TPropList &list) {
   list.Text("Name1", PROP(s, Name1));
   list.Text("Name2", PROP(s, Name2));
   list.Text("ValueFormat", PROP(s, ValueFormat));
-  list.Float("ValueFrom", PROP(s, ValueFrom));
-  list.Float("ValueTo", PROP(s, ValueTo));
+  // The range is applied as a pair once both bounds are read: one at a time, a stored start equal
+  // to the end still in effect (100 … 200 restored onto 0 … 100) would be refused.
+  auto range = std::make_shared<std::pair<std::optional<float>, std::optional<float>>>();
+  list.Float("ValueFrom", [&s] { return s.ValueFrom(); }, [range](float v) { range->first = v; });
+  list.Float("ValueTo", [&s] { return s.ValueTo(); }, [range](float v) { range->second = v; });
   list.Text("ValueUnit", PROP(s, ValueUnit));
+  list.Finish.push_back([&s, range] {
+    if (range->first || range->second)
+      s.SetValueRange(range->first.value_or(s.ValueFrom()), range->second.value_or(s.ValueTo()));
+    *range = {};
+  });
 }
 
 bool DescribeMeterProperty(TAnVMeter &m, const std::string &property, TPropList &list) {
@@ -369,6 +380,35 @@ bool DescribeMeterProperty(TAnVMeter &m, const std::string &property, TPropList 
     return false;
   }
   return true;
+}
+
+void DescribeTrend(TAnTrend &t, TPropList &list) {
+  list.Boolean("Visible", PROP(t, Visible));
+  list.Integer("Left", PROP(t, Left));
+  list.Integer("Top", PROP(t, Top));
+  list.Integer("Width", [&t] { return t.width(); }, [&t](std::int32_t v) { t.SetWidth(v); });
+  list.Integer("Height", [&t] { return t.height(); }, [&t](std::int32_t v) { t.SetHeight(v); });
+  list.Enumeration("Span", {"ts10s", "ts1min", "ts10min", "ts1h"}, [&t] { return int(t.Span()); },
+                   [&t](int v) { t.SetSpan(static_cast<TTrendSpan>(v)); });
+  static const char *const instruments[] = {"Instrument1", "Instrument2", "Instrument3", "Instrument4"};
+  static const char *const colors[] = {"Color1", "Color2", "Color3", "Color4"};
+  for (int i = 0; i < TAnTrend::MaxSeries; ++i) {
+    list.Integer(instruments[i], [&t, i] { return t.Instrument(i); }, [&t, i](std::int32_t v) { t.SetInstrument(i, v); });
+    list.Color(colors[i], [&t, i] { return t.SeriesColor(i); }, [&t, i](TColor c) { t.SetSeriesColor(i, c); });
+  }
+  list.Boolean("AutoAxis", PROP(t, AutoAxis));
+  // The axis takes both ends at once (its end must lie above its start): each end read is
+  // applied together with the other as known so far.
+  auto axis = std::make_shared<std::pair<double, double>>(t.AxisFrom(), t.AxisTo());
+  list.Float("AxisFrom", [&t] { return static_cast<float>(t.AxisFrom()); }, [&t, axis](float v) {
+    axis->first = v;
+    t.SetAxis(axis->first, axis->second);
+  });
+  list.Float("AxisTo", [&t] { return static_cast<float>(t.AxisTo()); }, [&t, axis](float v) {
+    axis->second = v;
+    t.SetAxis(axis->first, axis->second);
+  });
+  list.Color("Background", PROP(t, BackgroundColor));
 }
 
 #undef PROP

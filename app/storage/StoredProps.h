@@ -20,6 +20,7 @@ class TScaleSettings;
 class TSectorSettings;
 class TSignalSettings;
 class TAnVMeter;
+class TAnTrend;
 
 // A stored text that does not convert to its property's type. Restoring ends the listed
 // property it belongs to and goes on with the next.
@@ -90,6 +91,9 @@ public:
            std::function<void(std::uint32_t)> set);
 
   std::vector<TStoredProperty> Props;
+  // Run once the properties of the list have been read, also when a bad value ended the reading
+  // early: for properties that only make sense together and are applied as one.
+  std::vector<std::function<void()>> Finish;
 };
 
 // The published properties of the instruments' stored objects, in their defined order.
@@ -103,3 +107,5 @@ void DescribeSignalSettings(TSignalSettings &s, TPropList &list);
 // One of the meter's stored properties by name (BevelInner, Height, Left, LogScale, Options,
 // ScaleSettings, SectorSettings, SignalSettings, Top, Visible, Width); false for other names.
 bool DescribeMeterProperty(TAnVMeter &m, const std::string &property, TPropList &list);
+// A trend chart's settings: place, size, visibility, span, instruments and colours, value axis.
+void DescribeTrend(TAnTrend &t, TPropList &list);

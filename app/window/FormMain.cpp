@@ -76,7 +76,9 @@ TFormMain::TFormMain(QWidget *parent, const std::string &settingsFile) : QMainWi
   TabSheetHilfe = AddPage("TabSheetHilfe", "Hilfe");
 
   BuildShowPage();
+  BuildTrends();
   BuildInstrumentePage();
+  BuildTrendEditor();
   BuildSchnittstellePage();
   BuildTerminalPage();
   BuildReconnect();
@@ -212,6 +214,9 @@ void TFormMain::PageChanged(int index) {
 void TFormMain::FocusChanged(QWidget *old, QWidget *now) {
   if (!old || !TabSheetInstrumente->isAncestorOf(old)) return;
   if (now && TabSheetInstrumente->isAncestorOf(now)) return;
+  // Only another control of this window leaves the page: a drop-down list, a dialog, a message
+  // box or another window taking the focus for a while leaves the editor as it was.
+  if (now && now->window() != this) return;
   // Focus that goes away with the whole application is no exit from the page.
   if (!now && !isActiveWindow()) return;
   TabSheetInstrumenteExit(this);

@@ -17,6 +17,7 @@
 #include "platform/Application.h"
 #include "platform/Events.h"
 #include "platform/Font.h"
+#include "platform/FormatSettings.h"
 #include "serial/ComPort.h"
 
 class QAction;
@@ -45,6 +46,9 @@ class TComDataPacket;
 class TComLed;
 class TComReconnect;
 class TAnNumEdit;
+class TAnTrend;
+class TTrendHistory;
+class QComboBox;
 class TAppIniFileStorage;
 class TFormStorage;
 class TPropList;
@@ -151,7 +155,7 @@ public:
 
   // Recording (Datei menu, --record): every accepted record as a CSV line, with `raw` the dropped
   // ones too. A running recording ends first. False with *error when the file cannot be made.
-  bool StartRecording(const std::string &file, bool raw, std::string *error);
+  bool StartRecording(const std::string &file, bool raw, std::string *error, TWording wording = TWording::English);
   // Ends the recording; its writer finishes the file on its own thread.
   void StopRecording();
   bool Recording() const { return FRecorder != nullptr; }
@@ -199,6 +203,8 @@ public:
   void SetStatusSource(TCustomComPort *port, TComDataPacket *framer);
   // Gathers the figures and shows them in the status line now (a timer does it twice a second).
   void UpdateStatusLine();
+  // The milliseconds the status line's rates are sampled at (a steady clock; tests set their own).
+  std::function<std::int64_t()> StatusClock;
   // The last dropped records with their time and reason, in a window of their own.
   void ShowDropLog();
   const TDropLog &DropLog() const { return *FDropLog; }
@@ -301,6 +307,26 @@ public:
   TColorBox *ColorBoxInstrBackground = nullptr;
   QPushButton *ButtonInstrWerteZuweisen = nullptr;
 
+  // The trend charts Trend1 … Trend4 on the Show page and the history they draw from, which the
+  // measurement handler feeds with every value a meter takes; their editor on the Trend tab.
+  TTrendHistory *TrendHistory1 = nullptr;
+  TAnTrend *Trend(int n) const;
+  // Chart n on the Trend tab: the fields show its settings.
+  void TrendSelect(int n);
+  void ButtonTrendWerteZuweisenClick(TObject *Sender);
+  QComboBox *ComboBoxTrendNummer = nullptr;
+  QCheckBox *CheckBoxTrendAnzeigen = nullptr;
+  QComboBox *ComboBoxTrendZeitraum = nullptr;
+  QComboBox *ComboBoxTrendKanal[4] = {};
+  TColorBox *ColorBoxTrendFarbe[4] = {};
+  QCheckBox *CheckBoxTrendAchseAuto = nullptr;
+  TAnNumEdit *AnNumEditTrendAchseVon = nullptr;
+  TAnNumEdit *AnNumEditTrendAchseBis = nullptr;
+  TAnNumEdit *AnNumEditTrendBreite = nullptr;
+  TAnNumEdit *AnNumEditTrendHoehe = nullptr;
+  TColorBox *ColorBoxTrendHintergrund = nullptr;
+  QPushButton *ButtonTrendWerteZuweisen = nullptr;
+
 protected:
   // Asks for a project file (".ini"); empty when the user cancels.
   virtual std::string ChooseProjectFile(bool forSaving);
@@ -352,6 +378,10 @@ private:
   void SaveSettingsOnDestroy();
   void AfterStoredPropsRestored(TFormStorage &storage);
   void AfterStoredPropsSaved(TFormStorage &storage);
+  void BuildTrends();
+  void BuildTrendEditor();
+  void RestoreTrendSettings(TFormStorage &storage);
+  void SaveTrendSettings(TFormStorage &storage);
   // Copies the storage's rules (what is stored and how) onto a storage of another file.
   void ConfigureLike(TFormStorage &other, const std::string &propsPath) const;
   void BuildHilfePage();

@@ -271,7 +271,12 @@ void TFormMain::TakeBrokerMessages(std::vector<TBrokerMessage> &messages) {
     const std::string shown =
         PrintableText(prefix + "/" + m.Level, 120) + " " + PrintableText(m.Payload, 80) + (m.TooLong ? "..." : "");
     why = PrintableText(why, 160);
-    if (!set) FDropLog->AddWithReason(shown, why);
+    if (!set) {
+      // The window's list says it in German; --trace keeps the English reason.
+      std::string shownWhy = "das Instrument fehlt";
+      if (!record) ParseRemoteValue(m.Level, m.Payload, m.TooLong, FormatSettings(), &shownWhy, TWording::German);
+      FDropLog->AddWithReason(shown, PrintableText(shownWhy, 160));
+    }
     // What the broker kept or the publisher repeats moves the meter but is no new measurement.
     if (!m.Replayed) {
       ++FRecordsSeen;

@@ -2,6 +2,7 @@
 #include "app/window/FormMain.h"
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 #include <QCheckBox>
@@ -19,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "app/window/ColorBox.h"
+#include "app/window/EditorFields.h"
 #include "instruments/AnNumEdit.h"
 #include "instruments/AnVMeter.h"
 
@@ -82,6 +84,12 @@ TAnNumEdit *NumEdit(const char *name, TEditBase base, QWidget *parent) {
   e->SetColorDefault(clWindow);
   e->Loaded();
   return e;
+}
+
+// Another meter or a fresh page: what a meter refused before is no longer shown.
+void ClearRefusals(QWidget *editor) {
+  for (TAnNumEdit *field : editor->findChildren<TAnNumEdit *>()) field->ShowRefused({});
+  if (auto *notice = editor->findChild<QLabel *>(QStringLiteral("LabelNichtUebernommen"))) notice->clear();
 }
 
 } // namespace
@@ -187,7 +195,10 @@ void TFormMain::BuildInstrumentePage() {
   };
   int r = 0;
   for (const auto &row : rows) {
-    fields->addWidget(FieldLabel(row.Name, row.Caption, g), r, 0);
+    QLabel *label = FieldLabel(row.Name, row.Caption, g);
+    // The field's messages name it by its label.
+    label->setBuddy(row.Field);
+    fields->addWidget(label, r, 0);
     fields->addWidget(row.Field, r, 1);
     ++r;
   }
@@ -195,6 +206,10 @@ void TFormMain::BuildInstrumentePage() {
   ButtonInstrWerteZuweisen = Named(new QPushButton(QStringLiteral("Werte zuweisen"), TabSheetVertkalMeter), "ButtonInstrWerteZuweisen");
   connect(ButtonInstrWerteZuweisen, &QPushButton::clicked, this, [this] { ButtonInstrWerteZuweisenClick(this); });
   editorLayout->addWidget(ButtonInstrWerteZuweisen);
+  auto *refused = Named(new QLabel(TabSheetVertkalMeter), "LabelNichtUebernommen");
+  refused->setWordWrap(true);
+  refused->setStyleSheet(QStringLiteral("color: #b00000;"));
+  editorLayout->addWidget(refused);
   editorLayout->addStretch(1);
   page->addWidget(PageControl2, 1);
 }
@@ -205,6 +220,7 @@ TAnVMeter *TFormMain::SelectedMeter() const {
 }
 
 void TFormMain::TabSheetInstrumenteShow(TObject * /*Sender*/) {
+  ClearRefusals(TabSheetVertkalMeter);
   EditName->clear();
   AnNumEditAWertVon->SetValue(0);
   AnNumEditAWertBis->SetValue(0);
@@ -230,6 +246,7 @@ void TFormMain::CButton1Click(TObject *Sender) {
   if (!meter) return;
 
   PageControl2->setEnabled(true);
+  ClearRefusals(TabSheetVertkalMeter);
   SelectedInstrumentNumber = n;
   SelectedInstrumentName = name;
   GroupBoxEditAnalogMeter->setTitle(QStringLiteral("   Instrument #%1   ").arg(n));
@@ -255,18 +272,51 @@ void TFormMain::ButtonInstrWerteZuweisenClick(TObject * /*Sender*/) {
   TAnVMeter *meter = SelectedMeter();
   if (!meter) return;
   TSignalSettings &sig = meter->SignalSettings();
+  TScaleSettings &scale = meter->ScaleSettings();
+  // What the meter held before each numeric field is written: a field whose value differs from
+  // it while the meter still holds it afterwards was refused, and says so.
+  const double before[] = {sig.ValueFrom(), sig.ValueTo(), double(meter->width()), double(meter->height()),
+                           double(scale.Steps()), double(scale.SubSteps())};
+  const std::optional<float> from = FieldToFloat(AnNumEditAWertVon->Value()), to = FieldToFloat(AnNumEditAWertBis->Value());
+  const int width = AnNumEditBreite->ValueAsInt(), height = AnNumEditHoehe->ValueAsInt();
   sig.SetName1(EditName->text().toStdString());
-  if (auto v = FieldToFloat(AnNumEditAWertVon->Value())) sig.SetValueFrom(*v);
-  if (auto v = FieldToFloat(AnNumEditAWertBis->Value())) sig.SetValueTo(*v);
+  // As a pair: one bound at a time, a start equal to the end still in effect would be refused.
+  sig.SetValueRange(from.value_or(sig.ValueFrom()), to.value_or(sig.ValueTo()));
   sig.SetValueUnit(EditEinheit->text().toStdString());
-  meter->ScaleSettings().SetValueFormat(EditAnzeigeFormat->text().toStdString());
-  meter->SetWidth(AnNumEditBreite->ValueAsInt());
-  meter->SetHeight(AnNumEditHoehe->ValueAsInt());
-  meter->ScaleSettings().SetSteps(AnNumEditSkalaSteps->ValueAsInt());
-  meter->ScaleSettings().SetSubSteps(AnNumEditSkalaSubSteps->ValueAsInt());
+  scale.SetValueFormat(EditAnzeigeFormat->text().toStdString());
+  // A meter without width or height would be gone from the Show page, out of reach of the mouse.
+  if (width >= 1) meter->SetWidth(width);
+  if (height >= 1) meter->SetHeight(height);
+  scale.SetSteps(AnNumEditSkalaSteps->ValueAsInt());
+  scale.SetSubSteps(AnNumEditSkalaSubSteps->ValueAsInt());
   meter->BevelInner().SetColor(ColorBoxInstrBackground->Selected());
-  meter->ScaleSettings().SetPointerColor(ColorBoxInstrumentZeiger->Selected());
-  if (SelectedScaleFont) meter->ScaleSettings().SetFont(*SelectedScaleFont);
+  scale.SetPointerColor(ColorBoxInstrumentZeiger->Selected());
+  if (SelectedScaleFont) scale.SetFont(*SelectedScaleFont);
+
+  const struct {
+    TAnNumEdit *Field;
+    double Asked, Now;
+    const char *Why;
+  } written[] = {
+      {AnNumEditAWertVon, from ? *from : before[0], sig.ValueFrom(), "„Anzeige Wert von“ muss unter „Anzeige Wert bis“ liegen."},
+      {AnNumEditAWertBis, to ? *to : before[1], sig.ValueTo(), "„Anzeige Wert bis“ muss über „Anzeige Wert von“ liegen."},
+      {AnNumEditBreite, double(width), double(meter->width()), "Die Breite muss mindestens 1 sein."},
+      {AnNumEditHoehe, double(height), double(meter->height()), "Die Höhe muss mindestens 1 sein."},
+      {AnNumEditSkalaSteps, double(AnNumEditSkalaSteps->ValueAsInt()), double(scale.Steps()), "Skala Steps geht von 1 bis 20."},
+      {AnNumEditSkalaSubSteps, double(AnNumEditSkalaSubSteps->ValueAsInt()), double(scale.SubSteps()),
+       "Skala SubSteps geht von 1 bis 10."},
+  };
+  QStringList refused;
+  for (std::size_t i = 0; i < std::size(written); ++i) {
+    const auto &w = written[i];
+    const bool kept = w.Asked != before[i] && w.Now == before[i];
+    w.Field->ShowRefused(kept ? std::string("Das Instrument hat diesen Wert nicht übernommen. ") + w.Why : std::string());
+    if (kept) refused << QString::fromStdString(w.Field->FieldLabel());
+  }
+  if (auto *notice = TabSheetVertkalMeter->findChild<QLabel *>(QStringLiteral("LabelNichtUebernommen")))
+    notice->setText(refused.isEmpty() ? QString()
+                                      : QStringLiteral("Nicht übernommen (rot markiert, der Grund steht im Tooltip): ") +
+                                            refused.join(QStringLiteral(", ")));
 }
 
 void TFormMain::ButtonSkalaFontClick(TObject * /*Sender*/) {
@@ -295,4 +345,10 @@ void TFormMain::ButtonInstrAktivierenClick(TObject * /*Sender*/) {
     if (!box) continue;
     if (auto *meter = FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(n))) meter->SetVisible(box->isChecked());
   }
+}
+
+TAnNumEdit *EditorNumEdit(const char *name, TEditBase base, QWidget *parent) { return NumEdit(name, base, parent); }
+
+QLabel *EditorFieldLabel(const char *name, const char *caption, QWidget *parent) {
+  return FieldLabel(name, caption, parent);
 }

@@ -4,6 +4,7 @@
 #include "app/records/MeasurementProtocol.h"
 #include "app/records/Recorder.h"
 #include "instruments/AnVMeter.h"
+#include "instruments/TrendHistory.h"
 
 TAnVMeter *TFormMain::PacketTarget(std::int32_t number) {
   auto &target = FPacketTargets[number];
@@ -24,6 +25,8 @@ void TFormMain::ComDataPacket1Packet(TObject *, const std::string &Str) {
   }
   ++FRecordsSeen;
   if (!set) FDropLog->Add(Str);
+  // The trend charts get what the recording gets; what they draw comes from the history.
+  if (set) TrendHistory1->Add(record->Instrument, record->Value);
   if (set) PublishRecord(record->Instrument, record->Value);
   if (FRecorder) {
     if (!set)

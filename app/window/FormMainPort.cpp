@@ -126,6 +126,8 @@ void TFormMain::UsePort(const std::string &name, int32_t bitsPerSecond) {
   ComComboBox1->Select().SelectPortValue();
   ComComboBox2->Select().SelectPortValue();
   ComReconnect1->PortChosen();
+  // A closed port's status line is refreshed by nothing else: it shows the port that will be used.
+  UpdateStatusLine();
 }
 
 void TFormMain::BuildSerialComponents() {
@@ -173,6 +175,7 @@ void TFormMain::BuildSchnittstellePage() {
   auto *labelBaud = new QLabel(QStringLiteral("Baud Rate"), port);
   labelBaud->setObjectName(QStringLiteral("LabelBaudRate"));
   ComComboBox2 = PortBox("ComComboBox2", cpBaudRate, ComPort1, port);
+  ComComboBox1->OnChange = ComComboBox2->OnChange = [this](TObject *) { UpdateStatusLine(); };
   ComLed2 = ConnectionLed("ComLed2", port);
   ComLed2->SetComPort(ComPort1);
   ButtonConnectComPort1 = Button("ButtonConnectComPort1", "Connect", port);
@@ -276,7 +279,7 @@ void TFormMain::ButtonClearTerminalClick(TObject * /*Sender*/) { ComTerminal1->E
 
 void TFormMain::ButtonSendStringClick(TObject * /*Sender*/) {
   if (!ComPort1->Connected())
-    throw EComPort(CEPortNotOpen + 1, "Connect to " + PortName() + " first, then send again.");
+    throw EComPort(CEPortNotOpen + 1, "Zuerst mit „Connect“ " + PortName() + " öffnen, dann erneut senden.");
   const QString text = EditTerminalSendString->text();
   ComTerminal1->TransmitLine(TComTerminal::TypedBytes(text));
   SendHistory1->Add(text);

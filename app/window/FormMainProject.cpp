@@ -26,7 +26,7 @@ bool TFormMain::SaveProject(const std::string &file, std::string *error) {
   storage.FlushOnDestroy = false;
   storage.SetFileName(file);
   if (storage.IsReadOnly()) {
-    if (error) *error = "Cannot save the project: " + file + " is read-only.";
+    if (error) *error = "Das Projekt lässt sich nicht speichern: " + file + " ist schreibgeschützt.";
     return false;
   }
   TFormStorage project(this, &storage);
@@ -35,7 +35,7 @@ bool TFormMain::SaveProject(const std::string &file, std::string *error) {
   project.SaveStoredProps();
   std::string why;
   if (!storage.WriteFile(&why)) {
-    if (error) *error = why;
+    if (error) *error = "Das Projekt " + file + " lässt sich nicht speichern: " + why;
     return false;
   }
   return true;
@@ -46,7 +46,7 @@ bool TFormMain::LoadProject(const std::string &file, std::string *error) {
   storage.FlushOnDestroy = false;
   std::string why;
   if (!storage.Ini().LoadFromFile(file, &why)) {
-    if (error) *error = "Cannot read the project " + file + ": " + why;
+    if (error) *error = "Das Projekt " + file + " lässt sich nicht lesen: " + why;
     return false;
   }
   // The properties' section carries the folder the file was saved in (or another machine's):
@@ -66,8 +66,9 @@ bool TFormMain::LoadProject(const std::string &file, std::string *error) {
   }
   if (props.empty()) {
     if (error)
-      *error = file + " is not a Telmora settings file: it holds no stored meters or port settings "
-                      "(no [FormMain\\…] section with keys such as Instr1_Left or ComPort1_Port).";
+      *error = file + " ist keine Einstellungsdatei von Telmora: Sie enthält keine gespeicherten Instrumente "
+                      "oder Schnittstellen (keinen Abschnitt [FormMain\\…] mit Schlüsseln wie Instr1_Left oder "
+                      "ComPort1_Port).";
     return false;
   }
   TFormStorage project(this, &storage);
@@ -136,7 +137,7 @@ void TFormMain::BuildHilfePage() {
                          "nächsten Start wiederhergestellt:<br><tt>%1</tt><br>Unter Datei lassen sie sich "
                          "als Projekt speichern und wieder laden.</p>")
               .arg(Html(settings));
-  html += QStringLiteral("<h3>Kommandozeile</h3><pre>%1</pre>").arg(Html(UsageText("telmora")));
+  html += QStringLiteral("<h3>Kommandozeile</h3><pre>%1</pre>").arg(Html(UsageText("telmora", TWording::German)));
   html += QStringLiteral("<p>Version %1</p>").arg(QStringLiteral(TELMORA_VERSION));
   TextHilfe->setHtml(html);
   layout->addWidget(TextHilfe);

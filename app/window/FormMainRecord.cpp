@@ -13,10 +13,10 @@
 #include "app/records/Recorder.h"
 #include "platform/FormatSettings.h"
 
-bool TFormMain::StartRecording(const std::string &file, bool raw, std::string *error) {
+bool TFormMain::StartRecording(const std::string &file, bool raw, std::string *error, TWording wording) {
   StopRecording();
   auto recorder = std::make_unique<TRecorder>();
-  if (!recorder->Start(file, raw, FormatSettings(), error)) return false;
+  if (!recorder->Start(file, raw, FormatSettings(), error, wording)) return false;
   FRecorder = std::move(recorder);
   if (!FRecordingTimer) {
     FRecordingTimer = new QTimer(this);
@@ -53,8 +53,8 @@ void TFormMain::RecordingTick() {
     }
     if (r.Failed()) messages.push_back(r.Error());
     if (r.Lost() > 0)
-      messages.push_back(std::to_string(r.Lost()) + " records are missing from the recording " + r.File() +
-                         ": the disk did not keep up with them.");
+      messages.push_back("In der Aufzeichnung " + r.File() + " fehlen " + std::to_string(r.Lost()) +
+                         " Datensätze: Der Datenträger kam nicht mit.");
     it = FClosingRecorders.erase(it);
   }
   if (!FRecorder && FClosingRecorders.empty()) FRecordingTimer->stop();
@@ -93,5 +93,5 @@ void TFormMain::AufzeichnungstartenClick() {
   bool raw = false;
   if (!ChooseRecordingFile(file, raw)) return;
   std::string error;
-  if (!StartRecording(file, raw, &error)) throw std::runtime_error(error);
+  if (!StartRecording(file, raw, &error, TWording::German)) throw std::runtime_error(error);
 }

@@ -53,6 +53,17 @@ void TFormMain::BuildSettingsStorage(const std::string &fileName) {
   AppIniFileStorage1->setObjectName(QStringLiteral("AppIniFileStorage1"));
   AppIniFileStorage1->SetFileName(fileName);
   AppIniFileStorage1->OnWriteError = [](const std::string &message) { std::cerr << "telmora: " << message << "\n"; };
+  AppIniFileStorage1->OnReadError = [this] {
+    std::cerr << "telmora: " << AppIniFileStorage1->ReadFailure(TWording::English) << "\n";
+    // A run already closing has said it on stderr; at the start it shows once the window is up.
+    const auto show = [message = AppIniFileStorage1->ReadFailure(TWording::German)] {
+      if (!ShuttingDown()) ShowExceptionMessage(message);
+    };
+    if (FormStorage1->Restored())
+      show();
+    else
+      QMetaObject::invokeMethod(qApp, show, Qt::QueuedConnection);
+  };
   FormStorage1 = new TFormStorage(this, AppIniFileStorage1, this);
   FormStorage1->setObjectName(QStringLiteral("FormStorage1"));
   FormStorage1->StoredPropsPath = fileName.empty() ? std::string() : SettingsFolderText(fileName);
@@ -68,10 +79,11 @@ void TFormMain::BuildSettingsStorage(const std::string &fileName) {
   };
   FormStorage1->AfterRestore = [this](TFormStorage &storage) { AfterStoredPropsRestored(storage); };
   FormStorage1->AfterSave = [this](TFormStorage &storage) { AfterStoredPropsSaved(storage); };
-  // The window has been created: the file is read into memory now, applied when it shows. On the
-  // very first start there is none, and the meters get a size that shows their scale.
-  if (!fileName.empty() && !StatFile(fileName).Exists) ApplyFirstStartLayout();
+  // The window has been created: the file is read into memory now, applied when it shows. Where it
+  // holds no meter at all (a first start, an empty or unreadable file, one of other keys only) the
+  // meters get a size that shows their scale; stored values, where there are any, win.
   AppIniFileStorage1->Load();
+  if (!fileName.empty() && !FormStorage1->HoldsStoredProps("Instr")) ApplyFirstStartLayout();
 }
 
 // The selection boxes show what the port was given; a speed without a name of its own is kept
@@ -86,6 +98,7 @@ void TFormMain::AfterStoredPropsRestored(TFormStorage &storage) {
     }
   }
   RestoreReconnectSetting(storage);
+  RestoreTrendSettings(storage);
   UsePort({}, 0);
   RestoreBrokerSettings(storage);
   UpdateNoMeterHint();
@@ -96,6 +109,7 @@ void TFormMain::AfterStoredPropsSaved(TFormStorage &storage) {
     storage.Storage()->WriteValue(storage.PropsSection(), "ComPort1_CustomBaudRate",
                                   EncodeInteger(ComPort1->CustomBaudRate()));
   SaveReconnectSetting(storage);
+  SaveTrendSettings(storage);
   SaveBrokerSettings(storage);
 }
 
@@ -149,11 +163,12 @@ void TFormMain::closeEvent(QCloseEvent *event) {
   FormStorage1->Save();
   // Written now rather than when the storage goes, so that a failure is still seen while the
   // window is up; a run that keeps its hands off the file (a replay) has switched the write off.
-  std::string error;
-  if (AppIniFileStorage1->FlushOnDestroy && !AppIniFileStorage1->WriteFile(&error)) {
-    std::cerr << "telmora: " << error << "\n";
+  std::string why;
+  if (AppIniFileStorage1->FlushOnDestroy && !AppIniFileStorage1->WriteFile(&why)) {
+    std::cerr << "telmora: " << AppIniFileStorage1->WriteFailure(why, TWording::English) << "\n";
     AppIniFileStorage1->FlushOnDestroy = false; // said once is enough
-    ShowExceptionMessage(error + "\nThe settings of this run are not kept.");
+    ShowExceptionMessage(AppIniFileStorage1->WriteFailure(why, TWording::German) +
+                         "\nDie Einstellungen dieses Laufs bleiben nicht erhalten.");
   }
 }
 

@@ -18,11 +18,6 @@
 #include "serial/ComDataPacket.h"
 
 namespace {
-std::int64_t SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 // Filled again only when more records were dropped, so a user reading the list is left alone.
 void FillDropLog(QDialog &dialog, const TDropLog &log) {
   const QVariant shown = dialog.property("shown");
@@ -44,6 +39,10 @@ std::int64_t PortBaud(const TCustomComPort &port) {
 void TFormMain::BuildStatusLine() {
   FDropLog = std::make_unique<TDropLog>();
   FRateMeter = std::make_unique<TRateMeter>();
+  StatusClock = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
   StatusLine1 = new TStatusLine(this);
   StatusLine1->setFont(DesignFont("MS Sans Serif", -11));
   setStatusBar(StatusLine1);
@@ -53,13 +52,15 @@ void TFormMain::BuildStatusLine() {
   FStatusTimer->setInterval(500);
   connect(FStatusTimer, &QTimer::timeout, this, &TFormMain::UpdateStatusLine);
   // Figures change only while data arrives: the timer runs from the first reception after a
-  // quiet spell to the first tick that finds none, and opening or closing shows at once.
+  // quiet spell until a whole rate window passed without data, and opening or closing shows at once.
   FStatusLink = std::make_unique<TComLink>();
   FStatusLink->OnRxActivity = [this](TObject *, bool) {
     // A port that delivers on its own thread (smNone) leaves the timer to the next open.
     if (FStatusTimer->isActive() || QThread::currentThread() != thread()) return;
     const TComDataPacket *framer = FStatusFramer.data();
-    FRateMeter->Sample(FRecordsSeen, framer ? framer->ReceivedBytes() : 0, SteadyMs()); // counts from here
+    // The timer stopped after a whole window without data: the rate counts from here.
+    *FRateMeter = TRateMeter();
+    FRateMeter->Sample(FRecordsSeen, framer ? framer->ReceivedBytes() : 0, StatusClock());
     FStatusTimer->start();
   };
   FStatusLink->OnConnChange = [this](TObject *, bool open) {
@@ -118,10 +119,10 @@ void TFormMain::UpdateStatusLine() {
   // A panel's records come from the broker: counted like the port's (its link's tick samples them).
   const bool panel = FBroker && FBrokerSettings.Panel;
   if (open || panel) {
-    FRateMeter->Sample(FRecordsSeen, framer ? framer->ReceivedBytes() : 0, SteadyMs());
+    FRateMeter->Sample(FRecordsSeen, framer ? framer->ReceivedBytes() : 0, StatusClock());
     info.RecordsPerSecond = FRateMeter->RecordsPerSecond();
     info.BytesPerSecond = FRateMeter->BytesPerSecond();
-    if (info.RecordsPerSecond == 0 && info.BytesPerSecond == 0 && open) FStatusTimer->stop();
+    if (FRateMeter->Quiet() && open) FStatusTimer->stop();
   } else {
     *FRateMeter = TRateMeter(); // the next session's rate starts from its own first sample
   }
@@ -132,7 +133,7 @@ void TFormMain::UpdateStatusLine() {
     if (const std::uint64_t n = framer->DiscardedBytes(reason); n > 0) {
       info.Discarded += n;
       if (!info.DiscardDetails.empty()) info.DiscardDetails += '\n';
-      info.DiscardDetails += DiscardLine(reason, n, framer->BufferLimit());
+      info.DiscardDetails += DiscardLine(reason, n, framer->BufferLimit(), TWording::German);
     }
   }
   if (FBroker) {

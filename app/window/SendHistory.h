@@ -26,7 +26,7 @@ protected:
 private:
   void Recall(int step);
 
-  QLineEdit *FEdit;
+  QLineEdit *FEdit = nullptr;
   QStringList FLines;
   qsizetype FAt = 0; // FLines.size() stands for the line being typed
   QString FDraft;

@@ -1,25 +1,27 @@
 #include "app/window/StatusLine.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 
 #include <cmath>
 #include <cstdio>
 
+#include "broker/BrokerFailure.h"
+
 void TRateMeter::Sample(std::uint64_t records, std::uint64_t bytes, std::int64_t nowMs) {
-  // A counter that went backwards (a new framer) or no time passing gives no rate this once.
-  if (FHasSample && nowMs > FMs && records >= FRecords && bytes >= FBytes) {
-    const double secs = double(nowMs - FMs) / 1000.0;
-    FRecordsPerSecond = double(records - FRecords) / secs;
-    FBytesPerSecond = double(bytes - FBytes) / secs;
-  } else {
-    FRecordsPerSecond = FBytesPerSecond = 0;
-  }
-  FHasSample = true;
-  FRecords = records;
-  FBytes = bytes;
-  FMs = nowMs;
+  // A counter that went backwards (a new framer) or the clock doing so starts afresh.
+  if (!FPoints.empty() && (nowMs < FPoints.back().Ms || records < FPoints.back().Records || bytes < FPoints.back().Bytes))
+    *this = TRateMeter();
+  FPoints.push_back({records, bytes, nowMs});
+  while (FPoints.size() > 2 && FPoints[1].Ms <= nowMs - WindowMs) FPoints.pop_front();
+  const TPoint &from = FPoints.front();
+  if (nowMs - from.Ms < MinSpanMs) return;
+  const double secs = double(nowMs - from.Ms) / 1000.0;
+  FRecordsPerSecond = double(records - from.Records) / secs;
+  FBytesPerSecond = double(bytes - from.Bytes) / secs;
+  FQuiet = nowMs - from.Ms >= WindowMs && records == from.Records && bytes == from.Bytes;
 }
 
 std::string ShortRate(double perSecond, const TFormatSettings &fs) {
@@ -54,7 +56,7 @@ std::string BrokerText(const TStatusInfo &info) {
   if (info.Broker == buNone) return {};
   std::string s = info.BrokerConnected        ? "MQTT verbunden"
                   : info.BrokerFailure.empty() ? "MQTT verbindet"
-                                               : "MQTT getrennt: " + info.BrokerFailure;
+                                               : "MQTT getrennt: " + BrokerFailureGerman(info.BrokerFailure);
   const TFormatSettings &fs = FormatSettings();
   if (info.Broker == buPublisher) {
     s += ", " + ShortRate(info.BrokerSentPerSecond, fs) + " gesendet/s, " + ShortRate(info.BrokerDroppedPerSecond, fs) +
@@ -122,16 +124,44 @@ void TStatusLine::Show(const TStatusInfo &info) {
   SetText(FBroker, QString::fromStdString(BrokerText(info)));
   SetText(FRate, QString::fromStdString(ShortRate(info.RecordsPerSecond, fs) + " Datensätze/s, " +
                                         ShortRate(info.BytesPerSecond, fs) + " Byte/s"));
-  QString dropped = QStringLiteral("Verworfene Datensätze: %1").arg(info.Dropped);
-  if (info.Dropped > 0)
-    dropped += QStringLiteral(" (") + QString::fromStdString(info.LastDropReason) + QLatin1Char(')');
-  SetText(FDropped, dropped);
+  FDroppedCount = QStringLiteral("Verworfene Datensätze: %1").arg(info.Dropped);
+  FDropReason = info.Dropped > 0 ? QString::fromStdString(info.LastDropReason) : QString();
+  FitDropped();
   SetText(FDiscarded, QStringLiteral("Verworfene Bytes: %1").arg(info.Discarded));
   const QString tip = QString::fromStdString(info.DiscardDetails);
   if (FDiscarded->toolTip() != tip) FDiscarded->setToolTip(tip);
 }
 
+QString ElideAtWord(const QString &text, const QFontMetrics &metrics, int width) {
+  if (metrics.horizontalAdvance(text) <= width) return text;
+  const QString ellipsis = QStringLiteral("…");
+  // Shortest first: drop words from the end until the rest and the ellipsis fit.
+  for (qsizetype cut = text.lastIndexOf(QLatin1Char(' ')); cut > 0; cut = text.lastIndexOf(QLatin1Char(' '), cut - 1)) {
+    const QString shorter = text.left(cut) + ellipsis;
+    if (metrics.horizontalAdvance(shorter) <= width) return shorter;
+  }
+  return ellipsis;
+}
+
+void TStatusLine::FitDropped() {
+  // The count always shows; the reason is cut at a word to what room is left, whole in the tool tip.
+  QString text = FDroppedCount;
+  if (!FDropReason.isEmpty()) {
+    const QFontMetrics metrics(FDropped->font());
+    const QMargins m = FDropped->contentsMargins();
+    const int room = FDropped->width() - m.left() - m.right() - 12 /* padding */ -
+                     metrics.horizontalAdvance(FDroppedCount + QStringLiteral(" ()"));
+    text += QStringLiteral(" (") + ElideAtWord(FDropReason, metrics, room) + QLatin1Char(')');
+  }
+  SetText(FDropped, text);
+  const QString tip = FDropReason.isEmpty()
+                          ? QStringLiteral("Klicken zeigt die letzten 100 verworfenen Datensätze mit Grund")
+                          : FDropReason + QStringLiteral("\nKlicken zeigt die letzten 100 verworfenen Datensätze mit Grund");
+  if (FDropped->toolTip() != tip) FDropped->setToolTip(tip);
+}
+
 bool TStatusLine::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == FDropped && event->type() == QEvent::Resize) FitDropped();
   if (watched == FDropped && event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
     emit DroppedClicked();

@@ -3,12 +3,14 @@
 // arrives, and how much was dropped or discarded. The window gathers the figures twice a second
 // from plain counters and hands them over; this class only words and shows them.
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include <QStatusBar>
 
 #include "platform/FormatSettings.h"
 
+class QFontMetrics;
 class QLabel;
 
 enum TLineState { lsGetrennt, lsVerbunden, lsWartetAufGeraet, lsDemo, lsWiedergabe };
@@ -36,19 +38,30 @@ struct TStatusInfo {
   bool operator==(const TStatusInfo &) const = default;
 };
 
-// Records and bytes per second from counters sampled at known times: the rate is the growth
-// since the previous sample divided by the time between them.
+// Records and bytes per second from counters sampled at known times. Samples come at the status
+// timer's ticks and whenever the line is refreshed for another reason (a replay's progress), so
+// the rate is taken over the last WindowMs, not since the previous sample: a few records a second
+// then read steady instead of 0 / 4 / 11. Samples closer than MinSpanMs to the first one keep the
+// figures (no 100/s from one record 10 ms after the start).
 class TRateMeter {
 public:
+  // A count in the window is off by at most one record, so over 3 s a whole rate stays whole.
+  static constexpr std::int64_t WindowMs = 3000;
+  static constexpr std::int64_t MinSpanMs = 250;
   void Sample(std::uint64_t records, std::uint64_t bytes, std::int64_t nowMs);
   double RecordsPerSecond() const { return FRecordsPerSecond; }
   double BytesPerSecond() const { return FBytesPerSecond; }
+  // Nothing arrived during a whole window: the figures are 0 and stay so until data comes.
+  bool Quiet() const { return FQuiet; }
 
 private:
-  bool FHasSample = false;
-  std::uint64_t FRecords = 0, FBytes = 0;
-  std::int64_t FMs = 0;
+  struct TPoint {
+    std::uint64_t Records, Bytes;
+    std::int64_t Ms;
+  };
+  std::deque<TPoint> FPoints; // oldest first; the first is the newest at least WindowMs old
   double FRecordsPerSecond = 0, FBytesPerSecond = 0;
+  bool FQuiet = false;
 };
 
 // A rate in at most five characters: "987", "12,3 k", "1,05 M", with the locale's separator.
@@ -57,6 +70,8 @@ std::string StateText(const TStatusInfo &info);
 // "MQTT verbunden, 1,2k gesendet/s, 0 verworfen/s", "MQTT getrennt: connection refused", …;
 // "" when no broker is in use.
 std::string BrokerText(const TStatusInfo &info);
+// `text` cut after a whole word with "…" so that it fits `width`; whole when it fits.
+QString ElideAtWord(const QString &text, const QFontMetrics &metrics, int width);
 
 class TStatusLine : public QStatusBar {
   Q_OBJECT
@@ -82,8 +97,13 @@ protected:
 private:
   QLabel *AddField(const char *name, int stretch);
   static void SetText(QLabel *label, const QString &text);
+  void FitDropped();
 
-  QLabel *FPort, *FState, *FRecording, *FBroker, *FRate, *FDropped, *FDiscarded;
+  // Set once the constructor has made them; Qt runs the event filter before (the size grip it
+  // destroys), when they must read as unset.
+  QLabel *FPort = nullptr, *FState = nullptr, *FRecording = nullptr, *FBroker = nullptr, *FRate = nullptr,
+         *FDropped = nullptr, *FDiscarded = nullptr;
+  QString FDroppedCount, FDropReason;
   TStatusInfo FShown;
   bool FShownOnce = false;
 };

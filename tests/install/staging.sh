@@ -14,7 +14,7 @@ fi
 root="$tmp/usr/local"
 for p in telmora telmora-sim; do check "bin/$p is installed and runs" '[ -x "$root/bin/$p" ] && "$root/bin/$p" --version | grep -q "^$p "'; done
 
-desktop="$root/share/applications/telmora.desktop"
+desktop="$root/share/applications/io.github.telmora.Telmora.desktop"
 if command -v desktop-file-validate >/dev/null; then
   check "the desktop entry is valid" 'out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ]'
 else
@@ -31,13 +31,15 @@ for s in 48 128; do
   check "the ${s} px icon is a ${s}x${s} PNG" '[ "$(png_size "$icons/${s}x${s}/apps/telmora.png")" = "${s}x${s}" ]'
 done
 
-man="$root/share/man/man1/telmora.1"
-check "the manual page is installed" '[ -s "$man" ] && head -1 "$man" | grep -q "^\.TH TELMORA 1"'
-# Every option --help names is in the manual page.
-for opt in $("$root/bin/telmora" --help | grep -o -- '--[a-z]*' | sort -u); do
-  check "the manual page describes $opt" 'grep -qF -- "\\fB${opt//-/\\-}" "$man"'
+# Every option --help names is in the program's manual page.
+for p in telmora telmora-sim; do
+  man="$root/share/man/man1/$p.1.gz"
+  check "the manual page of $p is installed" '[ -s "$man" ] && zcat "$man" | head -1 | grep -q "^\.TH ${p^^} 1"'
+  for opt in $("$root/bin/$p" --help | grep -o -- '--[a-z-]*[a-z]' | sort -u); do
+    check "the manual page of $p describes $opt" 'zcat "$man" | grep -qF -- "\\fB${opt//-/\\-}"'
+  done
 done
 if command -v man >/dev/null; then
-  check "man renders the page" 'MANWIDTH=80 man -l "$man" 2>/dev/null | grep -q "single\|one copy\|Only one copy"'
+  check "man renders the page" 'MANWIDTH=80 man -l "$root/share/man/man1/telmora.1.gz" 2>/dev/null | grep -q "single\|one copy\|Only one copy"'
 fi
 exit $fail

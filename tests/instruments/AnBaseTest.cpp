@@ -266,22 +266,63 @@ TEST(AnalogValueModel, SettingsNotifyNobodyBeforeLoading) {
   EXPECT_EQ(p.settingsChanges, 1);
 }
 
-TEST(SignalSettings, AssignCopiesThroughSetters) {
+TEST(SignalSettings, AssignCopiesThroughSettersAndTheRangeAsAPair) {
   TSignalSettings a, b;
   a.SetValueTo(200.0f);
-  a.SetValueFrom(100.0f); // the target's ValueTo is 100: copying ValueFrom first is refused
+  a.SetValueFrom(100.0f); // the target's ValueTo is 100: one bound at a time would refuse this start
   a.SetName1("n");
   int changes = 0;
   b.OnChange = [&](TObject *) { ++changes; };
   b.Assign(a);
-  EXPECT_FLOAT_EQ(b.ValueFrom(), 0.0f);
+  EXPECT_FLOAT_EQ(b.ValueFrom(), 100.0f);
   EXPECT_FLOAT_EQ(b.ValueTo(), 200.0f);
   EXPECT_EQ(b.Name1(), "n");
-  EXPECT_EQ(changes, 2);
-  b.Assign(a);
-  EXPECT_FLOAT_EQ(b.ValueFrom(), 100.0f);
+  EXPECT_EQ(changes, 2); // the range once, the name once
   TSectorSettings s;
   EXPECT_THROW(b.Assign(s), EConvertError);
+}
+
+TEST(SignalSettings, ARangeValidAsAPairTakesWhateverTheOldOneAndAnInvalidOneIsRefusedWhole) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct TCase {
+    const char *Name;
+    bool Log;
+    float OldFrom, OldTo, From, To;
+    bool Taken;
+    float WantFrom, WantTo;
+  };
+  const TCase cases[] = {
+      {"new start is the old end", false, 0.001f, 100, 100, 200, true, 100, 200},
+      {"new end is the old start", false, 100, 200, 0.001f, 100, true, 0.001f, 100},
+      {"bounds swapped", false, 0.001f, 100, 100, 0.001f, true, 100, 0.001f},
+      {"old range reversed", false, 200, 100, 100, 200, true, 100, 200},
+      {"the same pair", false, 10, 20, 10, 20, true, 10, 20},
+      {"equal bounds", false, 0.001f, 100, 50, 50, false, 0.001f, 100},
+      {"start 0 becomes 0.000001, then equal", false, 0.001f, 100, 0, 0.000001f, false, 0.001f, 100},
+      {"start 0 becomes 0.000001", false, 5, 100, 0, 100, true, 0.000001f, 100},
+      {"NaN start", false, 0.001f, 100, nan, 200, false, 0.001f, 100},
+      {"NaN end", false, 0.001f, 100, 100, nan, false, 0.001f, 100},
+      {"log: both snap", true, 0.001f, 100, 3, 50, true, 1, 100},
+      {"log: new start is the old end", true, 0.001f, 100, 100, 1000, true, 100, 1000},
+      {"log: the end keeps its value where snapping would meet the start", true, 0.001f, 100, 2, 2.5f, true, 1, 2.5f},
+      {"log: the start keeps its value where snapping would meet the end", true, 0.001f, 100, 8, 10, true, 8, 10},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TSignalSettings s;
+    s.SetValueTo(1e6f);
+    s.SetValueFrom(c.OldFrom);
+    s.SetValueTo(c.OldTo);
+    s.SetLogScaleFlag(c.Log);
+    ASSERT_FLOAT_EQ(s.ValueFrom(), c.OldFrom);
+    ASSERT_FLOAT_EQ(s.ValueTo(), c.OldTo);
+    int changes = 0;
+    s.OnChange = [&](TObject *) { ++changes; };
+    EXPECT_EQ(s.SetValueRange(c.From, c.To), c.Taken);
+    EXPECT_FLOAT_EQ(s.ValueFrom(), c.WantFrom);
+    EXPECT_FLOAT_EQ(s.ValueTo(), c.WantTo);
+    EXPECT_EQ(changes, c.WantFrom == c.OldFrom && c.WantTo == c.OldTo ? 0 : 1);
+  }
 }
 
 TEST(SignalSettings, RangeDerivation) {

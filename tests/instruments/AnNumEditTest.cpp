@@ -3,12 +3,14 @@
 
 #include <bit>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -37,10 +39,12 @@ protected:
   QWidget Window;
   TCountingNumEdit *Edit = new TCountingNumEdit(&Window);
   QLineEdit *Other = new QLineEdit(&Window);
+  QLabel *Label = new QLabel(QStringLiteral("Anzeige Wert bis"), &Window);
 
   AnNumEditTest() {
     auto *l = new QVBoxLayout(&Window);
-    l->addWidget(Edit), l->addWidget(Other);
+    l->addWidget(Label), l->addWidget(Edit), l->addWidget(Other);
+    Label->setBuddy(Edit);
     Edit->setObjectName("AnNumEditTest");
     Edit->Loaded();
     Window.show();
@@ -83,16 +87,30 @@ TEST_F(AnNumEditTest, typedEntriesAreTakenOverReportedOrRefusedWithTheBadStretch
       {ebInt, "2147483647", Taken, 2147483647, "2147483647"},
       {ebInt, "-2147483648", Taken, -2147483647, "-2147483647"},
       {ebInt, "!2,5", Taken, 2.5, "2"},
-      // Allowed characters that make no number, or one the base cannot hold.
+      // Numbers beyond what the base holds are clamped to its range.
+      {ebFloat, digits400, Taken, 1.7e308, nullptr},
+      {ebFloat, "E999999", Taken, 1.7e308, nullptr},
+      {ebFloat, "1e309", Taken, 1.7e308, nullptr},
+      {ebFloat, "1,8e308", Taken, 1.7e308, nullptr},
+      {ebFloat, "E705", Taken, 1.7e308, nullptr},
+      {ebFloat, "-1e400", Taken, -1.7e308, nullptr},
+      {ebFloat, "1e308k", Taken, 1.7e308, nullptr},
+      {ebFloat, "&" + ones40, Taken, 2147483647, nullptr},
+      {ebFloat, "$FFFFFFFFF", Taken, 2147483647, nullptr},
+      {ebBin, "1" + std::string(33, '0'), Taken, 2147483647, nullptr},
+      {ebBin, std::string(40, '0') + "101", Taken, 5, "101"},
+      {ebInt, digits400, Taken, 2147483647, nullptr},
+      {ebInt, "-" + digits400, Taken, -2147483647, nullptr},
+      {ebInt, "2147483649", Taken, 2147483647, nullptr},
+      // Allowed characters that make no number.
       {ebFloat, "1e", Reported, Keep, nullptr},
-      {ebFloat, digits400, Reported, Keep, nullptr},
-      {ebFloat, "E999999", Reported, Keep, nullptr},
-      {ebFloat, "&" + ones40, Reported, Keep, nullptr},
-      {ebFloat, "$FFFFFFFFF", Reported, Keep, nullptr},
-      {ebInt, digits400, Reported, Keep, nullptr},
-      {ebInt, "2147483649", Reported, Keep, nullptr},
-      // Refused characters (pasted at once, so that typing on does not replace the selection).
+      {ebFloat, "1e+", Reported, Keep, nullptr},
+      // Refused characters (pasted at once, so that typing on does not replace the selection),
+      // selected from the first to the last refused position.
       {ebFloat, "1,2,3", Refused, Keep, nullptr, 3, 1}, // the second decimal comma
+      {ebFloat, "1,2,3x", Refused, Keep, nullptr, 3, 3},
+      {ebFloat, ",,-", Refused, Keep, nullptr, 1, 2},
+      {ebFloat, "a,b,c", Refused, Keep, nullptr, 0, 5},
       {ebFloat, "12ab3", Refused, Keep, nullptr, 2, 2},
       {ebFloat, "1-2", Refused, Keep, nullptr, 1, 1},
       {ebInt, "5m", Refused, Keep, nullptr, 1, 1}, // no fractions of a unit in an integer
@@ -125,8 +143,62 @@ TEST_F(AnNumEditTest, typedEntriesAreTakenOverReportedOrRefusedWithTheBadStretch
     EXPECT_TRUE(!r.Text || Edit->text().toStdString() == r.Text) << Edit->text().toStdString();
     EXPECT_EQ(Errors.size(), r.Outcome == Reported ? 1u : 0u);
     if (r.Outcome == Reported) {
-      EXPECT_NE(Errors[0].find("AnNumEditTest"), std::string::npos) << Errors[0];
+      // The field as the user knows it: by its label, not by its component name.
+      EXPECT_NE(Errors[0].find("„Anzeige Wert bis“"), std::string::npos) << Errors[0];
+      EXPECT_EQ(Errors[0].find("AnNumEditTest"), std::string::npos) << Errors[0];
       EXPECT_NE(Errors[0].find(r.Typed.substr(0, 12)), std::string::npos) << Errors[0];
+    }
+  }
+}
+
+// A thousands separator counts only between groups of three digits of the integer part; anywhere
+// else it is refused on Enter, selected with any other refused character.
+TEST_F(AnNumEditTest, thousandsSeparatorsOnlyBetweenGroupsOfThree) {
+  const struct {
+    char Decimal, Thousands;
+    TEditBase Base;
+    const char *Typed;
+    double Value; // Keep: refused
+    int SelStart = 0, SelLen = 0;
+  } rows[] = {
+      {'.', ',', ebFloat, "0,5", Keep, 1, 1},
+      {'.', ',', ebFloat, "1,000", 1000},
+      {'.', ',', ebFloat, "-12,345,678.25", -12345678.25},
+      {'.', ',', ebFloat, "1,00", Keep, 1, 1},
+      {'.', ',', ebFloat, "1,0000", Keep, 1, 1},
+      {'.', ',', ebFloat, "1000,000", Keep, 4, 1},
+      {'.', ',', ebFloat, ",100", Keep, 0, 1},
+      {'.', ',', ebFloat, "1,000,00", Keep, 5, 1},
+      {'.', ',', ebFloat, "1.000,5", Keep, 5, 1}, // in the fraction
+      {'.', ',', ebFloat, "1e1,000", Keep, 3, 1}, // in the exponent
+      {'.', ',', ebFloat, "1,000k", 1e6},
+      {'.', ',', ebInt, "2,147,483,647", 2147483647},
+      {'.', ',', ebInt, "1,5", Keep, 1, 1},
+      {'.', ',', ebInt, "%1,5,0", Keep, 2, 3},
+      {',', '.', ebFloat, "0,5", 0.5},
+      {',', '.', ebFloat, "1.000", 1000},
+      {',', '.', ebFloat, "1.5", Keep, 1, 1},
+      {',', '.', ebFloat, "1.2.3", Keep, 1, 3},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(std::string(r.Typed) + " under " + r.Decimal);
+    ScopedFormatSettings fs(r.Decimal, r.Thousands);
+    Edit->SetEditBase(r.Base);
+    Edit->SetValue(Keep);
+    Errors.clear();
+    Edit->Beeps = 0;
+    Type(r.Typed);
+    EXPECT_EQ(Edit->State(), esEditing) << "a separator on its way to a group is no error yet";
+    QTest::keyClick(Edit, Qt::Key_Return);
+    EXPECT_EQ(Edit->Value(), r.Value);
+    EXPECT_TRUE(Errors.empty());
+    if (r.Value == Keep) {
+      EXPECT_EQ(Edit->State(), esError);
+      EXPECT_EQ(Edit->Beeps, 1);
+      EXPECT_EQ(Edit->selectionStart(), r.SelStart);
+      EXPECT_EQ(Edit->selectedText().size(), r.SelLen);
+    } else {
+      EXPECT_EQ(Edit->State(), esNormal);
     }
   }
 }
@@ -169,6 +241,34 @@ TEST_F(AnNumEditTest, arrowsStepWithinLimitsAndReportEachLimitChangeOnce) {
   QTest::keyClick(Edit, Qt::Key_Return);
   EXPECT_EQ(Edit->Value(), 100);
   EXPECT_EQ(Edit->text(), "100");
+}
+
+TEST_F(AnNumEditTest, limitsSetAsAPairClampTheValueOnceAgainstTheWholePair) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  Edit->SetValue(200);
+  struct TCase {
+    const char *Name;
+    double Min, Max;
+    bool Taken;
+    double WantMin, WantMax, WantValue;
+  };
+  const TCase cases[] = {
+      // One at a time, the options switched on against the 0 … 0 limits clamp 200 to 0 first.
+      {"a value inside the new pair stays", 150, 300, true, 150, 300, 200},
+      {"the maximum below the value", 0, 100, true, 0, 100, 100},
+      {"the minimum above the old maximum", 150, 300, true, 150, 300, 150},
+      {"reversed pair", 300, 150, false, 150, 300, 150},
+      {"NaN", nan, 500, false, 150, 300, 150},
+      {"one point", 160, 160, true, 160, 160, 160},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(Edit->SetLimits(c.Min, c.Max), c.Taken);
+    EXPECT_EQ(Edit->MinValue(), c.WantMin);
+    EXPECT_EQ(Edit->MaxValue(), c.WantMax);
+    EXPECT_EQ(Edit->Value(), c.WantValue);
+    EXPECT_EQ(Edit->Options() & (eoLimitMin | eoLimitMax), eoLimitMin | eoLimitMax);
+  }
 }
 
 TEST_F(AnNumEditTest, viewsSaturateForHostileValuesAndFollowTheDigitRules) {
@@ -246,6 +346,30 @@ TEST_F(AnNumEditTest, eventsFocusEscapeAndLockedEditorBehaveAsAUserExpects) {
   QTest::keyClick(Edit, Qt::Key_Backspace);
   EXPECT_EQ(Edit->text(), "0");
   EXPECT_EQ(Edit->Beeps, 3);
+}
+
+// A value the receiver refused shows in the error colour with the reason as tool tip, until the
+// field is edited, given a value, or the mark is cleared.
+TEST_F(AnNumEditTest, aRefusedValueStaysMarkedUntilTheFieldMovesOn) {
+  const std::function<void()> endings[] = {
+      [this] { Type("7"); },
+      [this] { Edit->SetValue(3); },
+      [this] { Edit->ShowRefused(""); },
+  };
+  for (const auto &end : endings) {
+    Edit->SetValue(0);
+    Edit->ShowRefused("erlaubt 1 bis 20");
+    EXPECT_EQ(Edit->Color(), Edit->ColorError());
+    EXPECT_EQ(Edit->toolTip(), "erlaubt 1 bis 20");
+    EXPECT_TRUE(Edit->Refused());
+    end();
+    EXPECT_NE(Edit->Color(), Edit->ColorError());
+    EXPECT_TRUE(Edit->toolTip().isEmpty());
+    EXPECT_FALSE(Edit->Refused());
+  }
+  Type("x"); // a refused character is not cleared by clearing a refusal mark
+  Edit->ShowRefused("");
+  EXPECT_EQ(Edit->State(), esError);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // TooSmall and its recovery, AutoSize, scale step limits, blinking, the cost of a value (full
 // paints against compositions) and values no float range can break.
 #include <cfloat>
+#include <climits>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPaintEvent>
 #include <QWidget>
@@ -17,6 +20,7 @@
 
 #include "instruments/AnFlashT.h"
 #include "instruments/AnVMeter.h"
+#include "instruments/AnValueText.h"
 #include "platform/FramePacer.h"
 
 namespace {
@@ -260,6 +264,49 @@ TEST(VMeterSize, tooSmallShowsTheValueButNoPointerAndEnlargingDrawsEverythingAga
   EXPECT_EQ(Count(img, m.BackRect(), IsLime), 0) << "the pointer is gone again";
 }
 
+// A value text wider than its box is drawn smaller, down to the legible minimum, and beyond
+// that replaced by the overflow mark: the box never shows a cut-off, different number.
+TEST(VMeterValueText, aTextTooWideIsDrawnSmallerOrAsTheOverflowMarkNeverCut) {
+  enum TKind { Full, Shrunk, Overflow, Either };
+  const struct {
+    float Value;
+    TKind Kind;
+  } rows[] = {{50.0f, Full}, {-88.0f, Full}, {1000000.0f, Shrunk}, {-3e38f, Overflow}, {123456789012.0f, Either}};
+  QWidget host;
+  TAnVMeter &m = *DesignMeter(host, 1, 116, 73);
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Value);
+    m.SetValue(r.Value);
+    const QImage img = Render(m);
+    const TRect box = m.ValueRect();
+    const QFont font = m.FontValue().ToQFont();
+    const TValueTextFit fit = FitValueText(font, m.ValueText(), box.Width());
+    if (r.Kind != Either) {
+      EXPECT_EQ(fit.Shrunk, r.Kind == Shrunk);
+      EXPECT_EQ(fit.Overflow, r.Kind == Overflow);
+    }
+    EXPECT_EQ(fit.Text, fit.Overflow ? std::string(ValueOverflowMark) : m.ValueText());
+    EXPECT_GE(QFontInfo(fit.Font).pixelSize(), MinValuePixelSize);
+    EXPECT_GT(Count(img, box, IsLime), 10) << "something shows";
+    EXPECT_EQ(Count(img, WholeImage(img), IsLime), Count(img, box, IsLime));
+  }
+  // Any box width: the text drawn is the value text or the mark, and it fits.
+  const QFont font = m.FontValue().ToQFont();
+  for (const std::string text : {"1000000", "-300000000000000000000000000000000000000"}) {
+    int lastSize = 0;
+    for (int width = 0; width <= 200; ++width) {
+      SCOPED_TRACE(text + " in " + std::to_string(width));
+      const TValueTextFit fit = FitValueText(font, text, width);
+      EXPECT_TRUE(fit.Text == text || (fit.Overflow && std::string(ValueOverflowMark).starts_with(fit.Text)));
+      EXPECT_LE(QFontMetrics(fit.Font).horizontalAdvance(QString::fromStdString(fit.Text)), width);
+      const int size = fit.Overflow ? 0 : QFontInfo(fit.Font).pixelSize();
+      EXPECT_GE(size, lastSize) << "a wider box never draws the value smaller";
+      lastSize = size;
+    }
+    EXPECT_EQ(FitValueText(font, text, 1000).Font, font);
+  }
+}
+
 TEST(VMeterSize, autoSizeWidensTheMeterForALongerName1AtTheNextPaint) {
   QWidget host;
   TAnVMeter &m = *DesignMeter(host, 1, 116, TallHeight, [](TAnVMeter &mm) { mm.SetAutoSize(true); });
@@ -288,6 +335,37 @@ TEST(VMeterSize, autoSizeOnScreenResizesOnceAndShowsTheWholeMeter) {
   const QImage shown = host.grab(m.geometry()).toImage();
   const TPoint p = Inside(m, PointerTriangle(FrameOf(m), m.PPT()));
   EXPECT_EQ(At(shown, p.X, p.Y), clLime);
+}
+
+TEST(VMeterSize, widthHeightAndPositionStayWithinTheirBoundsWhereverTheyAreSet) {
+  QWidget host;
+  TAnVMeter &m = *DesignMeter(host, 1, 116, 73);
+  constexpr int Max = TAnVMeter::MaxSide, Far = TAnGraphicControl::MaxPosition;
+  struct TCase {
+    const char *Name;
+    std::function<void(TAnVMeter &)> Set;
+    QRect Want;
+  };
+  const TCase cases[] = {
+      {"width and height beyond the bound", [](TAnVMeter &mm) { mm.SetBounds(5, 6, 30000, 16777215); }, {5, 6, Max, Max}},
+      {"the bound itself", [](TAnVMeter &mm) { mm.SetBounds(5, 6, Max, Max); }, {5, 6, Max, Max}},
+      {"negative sizes", [](TAnVMeter &mm) { mm.SetBounds(5, 6, -1, INT_MIN); }, {5, 6, 0, 0}},
+      {"width alone", [](TAnVMeter &mm) { mm.SetWidth(INT_MAX); }, {5, 6, Max, 0}},
+      {"height alone", [](TAnVMeter &mm) { mm.SetHeight(INT_MAX); }, {5, 6, Max, Max}},
+      {"positions at the ends of int", [](TAnVMeter &mm) { mm.SetBounds(INT_MAX, INT_MIN, 116, 73); }, {Far, -Far, 116, 73}},
+      {"left alone", [](TAnVMeter &mm) { mm.SetLeft(INT_MIN); }, {-Far, -Far, 116, 73}},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    c.Set(m);
+    EXPECT_EQ(m.geometry(), c.Want);
+  }
+  // AutoSize asks for what the content needs, within the same bound.
+  m.SetBounds(0, 0, 116, 73);
+  m.SetAutoSize(true);
+  m.SignalSettings().SetName1(std::string(5000, 'W'));
+  Render(m);
+  EXPECT_EQ(m.width(), Max);
 }
 
 TEST(VMeterSize, stepsOutsideTheirBoundsChangeNothingAndCostNoPaint) {

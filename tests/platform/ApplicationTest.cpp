@@ -3,10 +3,12 @@
 #include "platform/GuiThread.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDeadlineTimer>
 #include <QEvent>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTranslator>
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
@@ -207,4 +209,63 @@ TEST_F(Application, withoutSinkAMessageBoxShowsTheMessageAsPlainText) {
   EXPECT_TRUE(Shown.empty());
 }
 
+// Shutting down cannot be undone within a process, so this runs in a child of its own. A message
+// box is open (its own event loop inside the handler that showed it) when the close comes: the box
+// goes, the window closes once, the loop ends, and a failure reported while closing is written
+// to stderr instead of opening another box.
+TEST(ApplicationShutdown, closingEverythingEndsOpenBoxesAndTheLoopAndLaterMessagesGoToStderr) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        SetExceptionSink({});
+        class TCloseCounter : public QWidget {
+        public:
+          int Closes = 0;
+
+        protected:
+          void closeEvent(QCloseEvent *e) override {
+            ++Closes;
+            ShowExceptionMessage("reported while closing");
+            QWidget::closeEvent(e);
+          }
+        } window;
+        window.show();
+        class TOnBox : public QObject {
+        protected:
+          bool eventFilter(QObject *watched, QEvent *e) override {
+            if (e->type() == QEvent::Show && qobject_cast<QMessageBox *>(watched))
+              QTimer::singleShot(0, [] { CloseEverything(); });
+            return false;
+          }
+        } onBox;
+        qApp->installEventFilter(&onBox);
+        // A box left open keeps the loop running: the child then ends with its own code.
+        QTimer::singleShot(10000, [] { std::_Exit(2); });
+        bool boxReturned = false;
+        QTimer::singleShot(0, [&] {
+          ShowExceptionMessage("the port hung up");
+          boxReturned = true;
+        });
+        const int code = QApplication::exec();
+        const bool ok =
+            code == 0 && boxReturned && window.Closes == 1 && ShuttingDown() && !QApplication::activeModalWidget();
+        std::exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "reported while closing");
+}
+
 } // namespace
+
+// Qt's dialogs speak German once its translations are loaded: the file dialog's labels and the
+// buttons. An unknown language leaves Qt's own texts.
+TEST(QtTranslations, germanDialogTextsOnceLoaded) {
+  EXPECT_EQ(InstallQtTranslations("xx"), nullptr);
+  QTranslator *german = InstallQtTranslations("de");
+  ASSERT_NE(german, nullptr) << "Debian's qt6-translations-l10n is installed by the bootstrap";
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), "Suchen in:");
+  EXPECT_EQ(QCoreApplication::translate("QFontDialog", "Select Font"), "Schriftart auswählen");
+  QCoreApplication::removeTranslator(german);
+  delete german;
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+}

@@ -230,6 +230,15 @@ const PictureCase kPictures[] = {
       "..ooo...",
       "..ooo...",
       "........"}},
+    {"fillRectsFillsEachWithinTheClip",
+     [](TCanvas &c) {
+       c.SetClipRect(Rect(1, 0, 7, 4));
+       c.FillRects({Rect(0, 0, 3, 2), Rect(5, 1, 9, 3), Rect(4, 3, 4, 4), Rect(-5, -5, -1, -1)});
+     },
+     {".oo.....",
+      ".oo..oo.",
+      ".....oo.",
+      "........"}},
     {"fillRectWithClearBrushDrawsNothing",
      [](TCanvas &c) { c.SetBrushStyle(bsClear); c.FillRect(Rect(2, 1, 5, 3)); },
      {"........",
@@ -555,6 +564,37 @@ TEST(Canvas, borrowedPainterKeepsItsClipTransformAndState) {
   EXPECT_EQ(img.pixelColor(13, 12), ToQColor(kBrush));
   for (auto [x, y] : std::vector<std::pair<int, int>>{{9, 7}, {14, 7}, {10, 6}, {10, 13}, {0, 0}})
     EXPECT_EQ(img.pixelColor(x, y), QColor(Qt::white)) << x << "," << y;
+}
+
+// Through a painter with a transform, on an image another copy shares, or in a composition mode
+// of its own, the fills go through the painter: the same pixels, the copy untouched.
+TEST(Canvas, fillRectsDrawsAsFillRectOnEverySurface) {
+  const std::vector<TRect> rects = {Rect(0, 0, 3, 2), Rect(2, 1, 6, 4)};
+  QImage expected = WhiteImage(12, 8);
+  {
+    TCanvas c(expected);
+    c.SetBrushColor(kBrush);
+    for (const TRect &r : rects) c.FillRect(Rect(r.Left + 3, r.Top + 2, r.Right + 3, r.Bottom + 2));
+  }
+  QImage translated = WhiteImage(12, 8);
+  {
+    QPainter p(&translated);
+    p.translate(3, 2);
+    TCanvas c(p);
+    c.SetBrushColor(kBrush);
+    c.FillRects(rects);
+  }
+  EXPECT_EQ(Joined(Picture(translated)), Joined(Picture(expected)));
+
+  QImage shared = WhiteImage(12, 8);
+  const QImage copy = shared;
+  {
+    TCanvas c(shared);
+    c.SetBrushColor(kBrush);
+    c.FillRects(rects);
+  }
+  EXPECT_EQ(shared.pixelColor(2, 1), ToQColor(kBrush));
+  EXPECT_EQ(copy.pixelColor(2, 1), QColor(Qt::white));
 }
 
 class ClipProbe : public QWidget {

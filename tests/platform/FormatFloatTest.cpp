@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -252,6 +253,15 @@ TEST(TextToFloat, acceptsExactlyThePlainGrammar) {
   double negZero = 1;
   ASSERT_TRUE(TextToFloat("-1e-400", negZero, Dot()));
   EXPECT_TRUE(std::signbit(negZero));
+  // Too large is told apart from no number: the caller may clamp then.
+  for (const auto &[text, tooLarge, value] : {std::tuple{"1e309", true, HUGE_VAL}, {"-1.8e308", true, -HUGE_VAL},
+                                              {"1e", false, 0.0}, {"1x", false, 0.0}}) {
+    bool large = false;
+    double v = 0;
+    EXPECT_FALSE(TextToFloat(text, v, Dot(), &large)) << text;
+    EXPECT_EQ(large, tooLarge) << text;
+    EXPECT_EQ(v, value) << text;
+  }
 }
 
 TEST(TextToFloat, readsBackWhatTheFormatterWrites) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -349,6 +350,9 @@ TEST(AtomicFile, aWriterKilledAtAnyMomentLeavesTheOldFileOrTheNewNeverATornOne) 
     const std::string content = ReadFile(path);
     EXPECT_TRUE(content == a || content == b) << "round " << round << ": " << content.size() << " bytes";
   }
+  // What the killed writers left behind goes with the next write.
+  ASSERT_TRUE(WriteFileAtomically(path, a));
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Telmora.ini"});
 }
 
 TEST(AtomicFile, replacementKeepsPermissionsAndFollowsLinks) {
@@ -367,6 +371,82 @@ TEST(AtomicFile, replacementKeepsPermissionsAndFollowsLinks) {
   EXPECT_FALSE(ReadWholeFile(dir / "missing", &content, &error));
   EXPECT_EQ(content, "unchanged");
   EXPECT_FALSE(error.empty());
+}
+
+TEST(AtomicFile, aWriteRemovesOnlyTemporariesThatADeadWriterOfTheSameFileLeft) {
+  TTempFolder dir;
+  const auto make = [&](const std::string &name, bool old) {
+    ASSERT_TRUE(WriteFileAtomically(dir / name, "x"));
+    const timespec past[2] = {{1000000, 0}, {1000000, 0}};
+    if (old) ASSERT_EQ(utimensat(AT_FDCWD, (dir / name).c_str(), past, 0), 0);
+  };
+  struct TCase {
+    const char *Name;
+    bool Old;
+    bool Removed;
+  };
+  const TCase cases[] = {
+      {".f.ini.a1B2c3", true, true},   // a killed writer's temporary
+      {".f.ini.Zz9999", true, true},   //
+      {".f.ini.newer0", false, false}, // younger than the running write: may be a writer at work
+      {".f.ini.held00", true, false},  // locked: a living writer
+      {".f.ini.abcde", true, false},   // not the pattern: five characters
+      {".f.ini.abcdefg", true, false}, // seven
+      {".f.ini.ab-def", true, false},  // a character mkostemp never uses
+      {"f.ini.abcdef", true, false},   // no leading dot
+      {".g.ini.abcdef", true, false},  // another file's temporary
+  };
+  for (const TCase &c : cases) make(c.Name, c.Old);
+  ASSERT_EQ(mkdir((dir / ".f.ini.folder").c_str(), 0700), 0);
+  ASSERT_EQ(symlink((dir / ".g.ini.abcdef").c_str(), (dir / ".f.ini.link00").c_str()), 0);
+  const int held = open((dir / ".f.ini.held00").c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  // "newer" is younger than the write below: its time is set into the future.
+  const timespec future[2] = {{4000000000, 0}, {4000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (dir / ".f.ini.newer0").c_str(), future, 0), 0);
+
+  ASSERT_TRUE(WriteFileAtomically(dir / "f.ini", "content"));
+  close(held);
+  for (const TCase &c : cases) EXPECT_EQ(fs::exists(dir / c.Name), !c.Removed) << c.Name;
+  EXPECT_TRUE(fs::is_directory(dir / ".f.ini.folder"));
+  EXPECT_TRUE(fs::is_symlink(dir / ".f.ini.link00"));
+  EXPECT_EQ(ReadFile(dir / "f.ini"), "content");
+}
+
+TEST(AtomicFile, onlyRegularFilesAreReadOrReplacedAndReadsKeepTheirBounds) {
+  TTempFolder dir;
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir((dir / "folder").c_str(), 0700), 0);
+  ASSERT_TRUE(WriteFileAtomically(dir / "long", "a\r\nb\rc\n" + std::string(100, 'x') + "\r\n"));
+  ASSERT_TRUE(WriteFileAtomically(dir / "short", "[S]\r\nk=" + std::string(90, 'v') + "\r\n"));
+  struct TCase {
+    const char *Name;
+    std::string File;
+    TReadBounds Bounds;
+    const char *Error; // "" when the read succeeds
+  };
+  const TCase cases[] = {
+      {"FIFO without writer", dir / "fifo", {}, "not a regular file"},
+      {"device", "/dev/zero", {}, "not a regular file"},
+      {"folder", dir / "folder", {}, "a folder"},
+      {"line 4 too long (CR LF, CR and LF each end one line)", dir / "long", {1000, 99}, "line 4 is longer than 99 bytes"},
+      {"lines within bounds", dir / "long", {1000, 100}, ""},
+      {"file too big", dir / "short", {64, 1000}, "larger than 64 bytes"},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string content = "unchanged", error;
+    EXPECT_EQ(ReadWholeFile(c.File, &content, &error, c.Bounds), !*c.Error);
+    EXPECT_NE(error.find(c.Error), std::string::npos) << error;
+    if (*c.Error) EXPECT_EQ(content, "unchanged");
+  }
+  std::string error;
+  EXPECT_FALSE(WriteFileAtomically(dir / "fifo", "x", &error));
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  struct stat st {};
+  ASSERT_EQ(lstat((dir / "fifo").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(IniFileDisk, linesThatAreNotUtf8AreReadAsWindows1252WhenAsked) {

@@ -119,6 +119,7 @@ TEST(ComComboBox, selectsThePortsValue) {
       {"derivedCustomFlow", cpFlowControl, [](TComPort &p) { p.FlowControl().SetXonXoffIn(true); }, 3, "Custom"},
       {"listedPortAnyCase", cpPort, [](TComPort &p) { p.SetPort("ttyusb1"); }, 1, "ttyUSB1"},
       {"unlistedPortSelectsNothing", cpPort, [](TComPort &p) { p.SetPort("COM10"); }, -1, ""},
+      {"unlistedPathShowsAsAnItemOfItsOwn", cpPort, [](TComPort &p) { p.SetPort("/dev/pts/3"); }, 2, "/dev/pts/3"},
       {"cpNoneSelectsNothing", cpNone, [](TComPort &) {}, -1, ""},
   };
   for (const TSelectCase &c : cases) {
@@ -265,6 +266,7 @@ TEST(ComComboBox, dropDownSelectsTheBoundPortWhenTheSelectionIsGone) {
   *ports = {"ttyS0", "ttyUSB3"};
   box.showPopup();
   box.hidePopup();
+  EXPECT_EQ(Items(box), *ports);
   EXPECT_EQ(box.Text(), "ttyUSB3");
 }
 

@@ -450,7 +450,8 @@ TEST(ComPortConfig, syncMethodIsRefusedWhileConnected) {
   }
   EXPECT_EQ(f.Port.SyncMethod(), smNone);
   f.Port.SetSyncMethod(smNone); // unchanged: no failure
-  f.Port.OnException = [](TObject *, TComExceptions, const std::string &, int64_t, const std::string &) {};
+  f.Port.OnException = [](TObject *, TComExceptions, const std::string &, int64_t, const std::string &,
+                         const std::string &) {};
   f.Port.SetSyncMethod(smThreadSync);
   EXPECT_EQ(f.Port.SyncMethod(), smNone);
 }

@@ -2,6 +2,7 @@
 // open and close notifications, batch and link order, the receive path, the three sync methods,
 // the event thread's end through an exception or a hangup, and closing from inside a batch.
 #include "serial/ComPort.h"
+#include "serial/ComStateHint.h"
 #include "serial/ComThread.h"
 
 #include "platform/Application.h"
@@ -281,7 +282,7 @@ TEST(ComPortFailures, withOnExceptionTheFailureIsReportedOnceAndNothingIsThrown)
     port.SetDeviceFactory([device] { return device; });
     std::vector<std::string> reports;
     port.OnException = [&](TObject *sender, TComExceptions kind, const std::string &message, int64_t winError,
-                           const std::string &winMessage) {
+                           const std::string &winMessage, const std::string &) {
       EXPECT_EQ(sender, static_cast<TObject *>(&port));
       const std::string expectedWin =
           winError > 0 ? std::error_code(int(winError), std::generic_category()).message() : "";
@@ -303,7 +304,8 @@ TEST(ComPortFailures, aSwallowedSettingsFailureLeavesTheOpenGoingOn) {
   port.SetDeviceFactory([device] { return device; });
   port.SetEvents({});
   int reports = 0;
-  port.OnException = [&](TObject *, TComExceptions, const std::string &, int64_t, const std::string &) { ++reports; };
+  port.OnException = [&](TObject *, TComExceptions, const std::string &, int64_t, const std::string &,
+                         const std::string &) { ++reports; };
   device->Fail(TFakeOp::SetCommState, EINVAL);
   port.SetConnected(true);
   EXPECT_TRUE(port.Connected());
@@ -709,7 +711,8 @@ TEST_F(ComPortFake, detachingTheConsumerRestoresTheStoredTrigger) {
   EXPECT_FALSE(Port.HasLink(&consumer));
   // With OnException the value is stored despite the failure.
   Port.AttachLink(&consumer);
-  Port.OnException = [](TObject *, TComExceptions, const std::string &, int64_t, const std::string &) {};
+  Port.OnException = [](TObject *, TComExceptions, const std::string &, int64_t, const std::string &,
+                         const std::string &) {};
   Port.SetTriggersOnRxChar(false);
   Port.DetachLink(&consumer);
   EXPECT_FALSE(Port.TriggersOnRxChar());
@@ -851,7 +854,9 @@ TEST_F(ComPortFake, aHangupClosesThePortAndIsShownOnce) {
   Device->Hangup(EIO);
   ASSERT_TRUE(RunUntil([&] { return !Port.Connected(); }));
   ASSERT_TRUE(RunUntil([&] { return !Shown.Messages().empty(); }));
-  EXPECT_EQ(Shown.Messages(), std::vector<std::string>{"ReadFile function failed (Error: 5)"});
+  ASSERT_EQ(Shown.Messages().size(), 1u);
+  // The failure, and on a second line what happened.
+  EXPECT_EQ(Shown.Messages()[0], "ReadFile function failed (Error: 5)\n" + HangupHint(Port.Port(), false));
   EXPECT_TRUE(Log.Contains("L.Conn(0)"));
   EXPECT_TRUE(Log.Contains("AfterClose"));
   EXPECT_FALSE(Device->IsOpen());
@@ -868,13 +873,14 @@ TEST_F(ComPortFake, aHangupClosesThePortAndIsShownOnce) {
 TEST_F(ComPortFake, aHangupGoesToOnExceptionWhenAssigned) {
   std::vector<std::string> reports;
   Port.OnException = [&](TObject *, TComExceptions kind, const std::string &message, int64_t winError,
-                         const std::string &) {
-    reports.push_back(std::to_string(int(kind)) + ":" + message + ":" + std::to_string(winError));
+                         const std::string &, const std::string &hint) {
+    reports.push_back(std::to_string(int(kind)) + ":" + message + ":" + std::to_string(winError) + ":" + hint);
   };
   OpenAndWait();
   Device->Hangup(ENXIO);
   ASSERT_TRUE(RunUntil([&] { return !Port.Connected() && !reports.empty(); }));
-  EXPECT_EQ(reports, std::vector<std::string>{"2:ReadFile function failed:" + std::to_string(ENXIO)});
+  EXPECT_EQ(reports, std::vector<std::string>{"2:ReadFile function failed:" + std::to_string(ENXIO) + ":" +
+                                              HangupHint(Port.Port(), false)});
   EXPECT_TRUE(Shown.Messages().empty());
 }
 
@@ -923,7 +929,8 @@ TEST_F(ComPortFake, aBatchFailingOnAHungUpLineClosesThePortAsAHangup) {
   };
   Device->InjectEvents(EV_RING);
   ASSERT_TRUE(RunUntil([&] { return !Port.Connected() && !Shown.Messages().empty(); }));
-  EXPECT_EQ(Shown.Messages(), std::vector<std::string>{"ReadFile function failed (Error: 5)"});
+  EXPECT_EQ(Shown.Messages(),
+            std::vector<std::string>{"ReadFile function failed (Error: 5)\n" + HangupHint(Port.Port(), false)});
   EXPECT_TRUE(Log.Contains("AfterClose"));
 }
 

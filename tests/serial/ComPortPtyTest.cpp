@@ -218,7 +218,10 @@ TEST_F(ComPortPty, aHangupClosesThePortReportsOnceAndTheThreadSleeps) {
   Pty.CloseMaster();
   ASSERT_TRUE(RunUntil([&] { return !Port.Connected(); }));
   ASSERT_TRUE(RunUntil([&] { return !Shown.empty(); }));
-  EXPECT_EQ(Shown, std::vector<std::string>{"ReadFile function failed (Error: 5)"});
+  // The failure, and on a second line what happened: the terminal's other end went away.
+  EXPECT_EQ(Shown, std::vector<std::string>{"ReadFile function failed (Error: 5)\nThe device on " + Pty.SlavePath() +
+                                            " went away (unplugged, reset, or the program at its other end closed "
+                                            "the line); the port is closed."});
   EXPECT_EQ(connection, (std::vector<std::string>{"open", "closed"}));
   EXPECT_EQ(Port.EventThread(), nullptr);
   EXPECT_FALSE(device->IsOpen());

@@ -42,7 +42,11 @@ TEST(ComReconnectTest, theAdapterBackAsAnotherTtyIsReopenedUnderItsNewName) {
     EXPECT_EQ(port.Port(), dev + "/" + tty);
     EXPECT_EQ(port.BaudRate(), br57600);
   }
-  EXPECT_EQ(shown, std::vector<std::string>{"ReadFile function failed (Error: 5)"});
+  // Reported once, saying that the port opens again by itself.
+  EXPECT_EQ(shown, std::vector<std::string>{"ReadFile function failed (Error: 5)\nThe device on " + dev +
+                                            "/ttyUSB0 went away (unplugged, reset, or the program at its other end "
+                                            "closed the line); the port is closed. Telmora waits for it and opens "
+                                            "the port again when it is back."});
   port.SetConnected(false);
   SetExceptionSink(previous);
 }

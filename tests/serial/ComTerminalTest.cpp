@@ -576,6 +576,40 @@ TEST(ComTerminalView, horizontalScrollingOf200ColumnsIn1050Pixels) {
   }
 }
 
+// After a flood the view shows the newest lines at the caret, as a terminal does; a user who
+// scrolled back keeps their place until they scroll to the caret again or clear the terminal.
+TEST(ComTerminalView, theViewFollowsTheCaretUnlessTheUserScrolledBack) {
+  Shown s(800, 200, ssVertical, 80, 100); // ten rows in view
+  QScrollBar *bar = s.T.verticalScrollBar();
+  const auto flood = [&](int from, int count) {
+    for (int i = from; i < from + count; ++i)
+      s.T.WriteString("line " + std::to_string(i) + "\r\n");
+    Settle(s.T);
+  };
+  flood(0, 5);
+  EXPECT_EQ(s.T.TopLeft().Y, 1) << "the caret is in view: nothing moves";
+  flood(5, 500);
+  EXPECT_EQ(s.T.CaretPos().Y, 100);
+  EXPECT_EQ(s.T.TopLeft().Y, 91) << "the last ten rows, the caret's among them";
+  EXPECT_EQ(RowText(s.T, 99), "line 504");
+  EXPECT_EQ(Screen(s.T), Render(s.T));
+
+  bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+  EXPECT_EQ(s.T.TopLeft().Y, 81);
+  flood(505, 50);
+  EXPECT_EQ(s.T.TopLeft().Y, 81) << "scrolled back: the view stays";
+
+  bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  flood(555, 50);
+  EXPECT_EQ(s.T.TopLeft().Y, 91) << "back at the caret: following again";
+
+  bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+  s.T.EraseAll();
+  Settle(s.T);
+  EXPECT_EQ(s.T.TopLeft().Y, 1) << "cleared: the caret at the top is followed";
+  EXPECT_EQ(Screen(s.T), Render(s.T));
+}
+
 TEST(ComTerminalView, fontsAndAutoSize) {
   TComTerminal t;
   EXPECT_EQ(t.Font().Name(), "Fixedsys");

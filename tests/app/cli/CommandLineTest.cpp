@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/cli/CommandLine.h"
 
 TEST(CommandLine, OptionsAndErrors) {
@@ -65,6 +67,15 @@ TEST(CommandLine, OptionsAndErrors) {
       {.args = {"--connect=yes"}, .error = "unknown option '--connect=yes'"},
       {.args = {"--port", "/dev/pts/9", "--baud", "57600", "--connect", "--screenshot", "s.png"},
        .shot = "s.png", .port = "/dev/pts/9", .baud = 57600, .connect = true},
+      // An option where a value belongs is no value; written with "=" it is.
+      {.args = {"--port", "--connect"},
+       .error = "option '--port' needs a value, but '--connect' is an option (write --port=--connect for a value that "
+                "begins with --)"},
+      {.args = {"--screenshot", "--demo"},
+       .error = "option '--screenshot' needs a value, but '--demo' is an option (write --screenshot=--demo for a "
+                "value that begins with --)"},
+      {.args = {"--port=--odd-name", "--connect"}, .port = "--odd-name", .connect = true},
+      {.args = {"--port", "-"}, .port = "-"},
       // The first error ends the parse.
       {.args = {"--baud", "x", "--connect"}, .error = "invalid baud rate 'x" + badRate},
   };
@@ -94,6 +105,51 @@ TEST(CommandLine, UsageNamesEveryOption) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
+// --help and the window's Hilfe page come from one list: both name the same options in the same
+// order, each with a text of its own language, all texts in one column.
+TEST(CommandLine, helpInBothLanguagesNamesTheSameOptionsInOneColumn) {
+  const struct {
+    TWording Wording;
+    const char *Heading, *Exit;
+  } cases[] = {{TWording::English, "Options:", "Exit status: "}, {TWording::German, "Optionen:", "Rückgabewert: "}};
+  std::vector<std::vector<std::string>> heads, texts;
+  for (const auto &c : cases) {
+    const std::string help = UsageText("telmora", c.Wording);
+    SCOPED_TRACE(help);
+    EXPECT_NE(help.find(std::string("\n") + c.Heading + "\n"), std::string::npos);
+    EXPECT_NE(help.find(std::string("\n\n") + c.Exit), std::string::npos);
+    std::istringstream lines(help.substr(help.find(c.Heading)));
+    std::size_t column = 0;
+    heads.emplace_back();
+    texts.emplace_back();
+    for (std::string line; std::getline(lines, line) && !line.empty();) {
+      if (line == c.Heading) continue;
+      if (line.rfind("  -", 0) == 0) {
+        // "  -h, --help         text": the option's words up to the gap, then the text.
+        const std::size_t gap = line.find("  ", 2);
+        std::istringstream words(line.substr(2, gap - 2));
+        std::string options;
+        for (std::string w; words >> w;)
+          if (w[0] == '-') options += w;
+        heads.back().push_back(options);
+        texts.back().emplace_back();
+        if (gap == std::string::npos) continue; // a long option: its text starts on the next line
+        if (column == 0) column = line.find_first_not_of(' ', gap);
+        EXPECT_EQ(line.find_first_not_of(' ', gap), column) << line;
+        texts.back().back() = line.substr(column);
+      } else {
+        ASSERT_FALSE(texts.back().empty()) << line;
+        EXPECT_EQ(line.find_first_not_of(' '), column) << line; // a text's further line
+        texts.back().back() += " " + line.substr(column);
+      }
+      EXPECT_LE(line.size(), 100u) << line;
+    }
+    EXPECT_EQ(heads.back().size(), 19u);
+  }
+  EXPECT_EQ(heads[0], heads[1]);
+  for (std::size_t i = 0; i < texts[0].size() && i < texts[1].size(); ++i) EXPECT_NE(texts[0][i], texts[1][i]) << heads[0][i];
+}
+
 TEST(CommandLine, RecordingAndReplay) {
   const std::string badSpeed = "': give 1 for real time, 2 for twice as fast, 0.5 for half as fast, or 0 for as fast as possible";
   struct Case {
@@ -107,6 +163,9 @@ TEST(CommandLine, RecordingAndReplay) {
       {.args = {"--record", "a.csv", "--demo"}, .record = "a.csv"},
       {.args = {"--record=a.csv", "--record-raw", "--port", "ttyUSB0"}, .record = "a.csv", .raw = true},
       {.args = {"--record-raw"}, .raw = true, .error = "--record-raw goes with --record FILE"},
+      {.args = {"--record", "--connect"},
+       .error = "option '--record' needs a value, but '--connect' is an option (write --record=--connect for a value "
+                "that begins with --)"},
       {.args = {"--replay", "a.csv"}, .replay = "a.csv"},
       {.args = {"--replay", "a.csv", "--speed", "0"}, .replay = "a.csv", .speed = 0},
       {.args = {"--replay", "a.csv", "--speed=2.5", "--record", "b.csv"}, .record = "b.csv", .replay = "a.csv", .speed = 2.5},

@@ -76,6 +76,11 @@ TEST(BrokerPayloads, remoteValuesPassTheRecordCheck) {
     }
     EXPECT_NE(why.find(c.why), std::string::npos) << what << ": " << why;
     EXPECT_EQ(why.empty(), r.has_value()) << what;
+    // The window's list gives every reason in German.
+    std::string german;
+    ParseRemoteValue(c.level, c.payload, c.tooLong, TFormatSettings(), &german, TWording::German);
+    EXPECT_EQ(german.empty(), r.has_value()) << what;
+    if (!why.empty()) EXPECT_NE(german, why) << what;
   }
 }
 

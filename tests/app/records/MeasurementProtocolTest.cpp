@@ -1,6 +1,7 @@
 // Measurement records: what reaches which meter, under "." and "," locales.
 #include <cfloat>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -84,19 +85,23 @@ TEST(MeasurementProtocol, RecordsUnderBothSeparators) {
 }
 
 TEST(MeasurementProtocol, WhyARecordIsDroppedInWords) {
-  const std::vector<std::pair<const char *, std::string>> cases = {
-      {"#3M<", "too short for a record"},
-      {"3M25.5<", "too short for a record"},
-      {"#3X25.5<", "no M between number and value"},
-      {"#3 M7<", "'3 ' is not an instrument number"},
-      {"#M25.5<", "'' is not an instrument number"},
-      {"#11M3<", "no instrument 11 (instruments are 1 to 10)"},
-      {"#0M3<", "no instrument 0 (instruments are 1 to 10)"},
-      {"#3MX<", "'X' is not a value"},
-      {"#3M1e39<", "'1e39' is not a value"},
-      {"#3M25.5<", ""},
+  // English for the command line, German for the window.
+  const std::vector<std::tuple<const char *, std::string, std::string>> cases = {
+      {"#3M<", "too short for a record", "zu kurz für einen Datensatz"},
+      {"3M25.5<", "too short for a record", "zu kurz für einen Datensatz"},
+      {"#3X25.5<", "no M between number and value", "kein M zwischen Nummer und Wert"},
+      {"#3 M7<", "'3 ' is not an instrument number", "„3 “ ist keine Instrumentnummer"},
+      {"#M25.5<", "'' is not an instrument number", "„“ ist keine Instrumentnummer"},
+      {"#11M3<", "no instrument 11 (instruments are 1 to 10)", "kein Instrument 11 (Instrumente 1 bis 10)"},
+      {"#0M3<", "no instrument 0 (instruments are 1 to 10)", "kein Instrument 0 (Instrumente 1 bis 10)"},
+      {"#3MX<", "'X' is not a value", "„X“ ist kein Wert"},
+      {"#3M1e39<", "'1e39' is not a value", "„1e39“ ist kein Wert"},
+      {"#3M25.5<", "", ""},
   };
-  for (const auto &[record, why] : cases) EXPECT_EQ(WhyDropped(record, TFormatSettings{}), why) << record;
+  for (const auto &[record, english, german] : cases) {
+    EXPECT_EQ(WhyDropped(record, TFormatSettings{}), english) << record;
+    EXPECT_EQ(WhyDropped(record, TFormatSettings{}, TWording::German), german) << record;
+  }
 }
 
 TEST(MeasurementProtocol, NumberGrammar) {

@@ -54,6 +54,41 @@ TEST(RecordCsv, FieldsSplitBackAsTheyWereWritten) {
   EXPECT_EQ(back, (std::vector<std::string>{"2", "1,5", "V"}));
 }
 
+TEST(RecordCsv, ARecordSplitLineByLineGivesTheFieldsOfTheWholeText) {
+  const struct {
+    const char *Name;
+    std::vector<std::string> Lines; // the record's physical lines
+    bool Closed;
+  } cases[] = {
+      {"one line", {"a,\"b,c\",d"}, true},
+      {"a field over three lines", {"1,\"x", "y,z", "w\",2"}, true},
+      {"a doubled quote at a line's end", {"1,\"x\"\"", "y\""}, true},
+      {"a quote that closes at a line's end", {"1,\"x\"", "\"y\""}, true},
+      {"an empty line inside quotes", {"\"a", "", "b\""}, true},
+      {"never closed", {"1,\"x", "y"}, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string whole;
+    TCsvSplitter splitter;
+    splitter.Start(',');
+    bool closed = false;
+    for (std::size_t i = 0; i < c.Lines.size(); ++i) {
+      if (i) {
+        whole += "\r\n";
+        splitter.Add("\r\n");
+      }
+      whole += c.Lines[i];
+      closed = splitter.Add(c.Lines[i]);
+    }
+    std::vector<std::string> fields;
+    EXPECT_EQ(SplitCsvLine(whole, ',', fields), c.Closed);
+    EXPECT_EQ(closed, c.Closed);
+    EXPECT_EQ(splitter.Size(), whole.size());
+    if (c.Closed) EXPECT_EQ(splitter.Fields(), fields);
+  }
+}
+
 TEST(RecordCsv, EverySerialByteSurvivesTheTextForm) {
   std::string all;
   for (int b = 0; b < 256; ++b) all += char(b);

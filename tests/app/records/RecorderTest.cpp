@@ -79,6 +79,8 @@ TEST(Recorder, AFileThatCannotBeMadeIsRefusedAtOnce) {
   std::string error;
   EXPECT_FALSE(r.Start("/nonexistent-folder/x.csv", false, TFormatSettings{}, &error));
   EXPECT_EQ(error, "Cannot record into /nonexistent-folder/x.csv: No such file or directory.");
+  EXPECT_FALSE(r.Start("/nonexistent-folder/x.csv", false, TFormatSettings{}, &error, TWording::German));
+  EXPECT_EQ(error, "In /nonexistent-folder/x.csv lässt sich nicht aufzeichnen: No such file or directory.");
 }
 
 // The disk failing (a full disk, a folder or stick gone) ends the recording; the producer side keeps
@@ -93,9 +95,9 @@ TEST(Recorder, AFailingDiskEndsTheRecordingButNeverTheIngest) {
     std::function<void()> Break;
     const char *Why;
   } cases[] = {
-      {"full disk", "/dev/full", [] {}, "the disk is full (No space left on device)"},
+      {"full disk", "/dev/full", [] {}, "der Datenträger ist voll"},
       {"removed folder", folder + "/run.csv", [&] { std::filesystem::remove_all(folder); },
-       "the file or its folder was removed"},
+       "die Datei oder ihr Ordner wurde entfernt"},
   };
   for (const auto &c : cases) {
     TRecorder r;
@@ -110,7 +112,7 @@ TEST(Recorder, AFailingDiskEndsTheRecordingButNeverTheIngest) {
       r.Publish();
       return r.Failed();
     })) << c.Name;
-    EXPECT_EQ(r.Error(), "The recording into " + c.File + " has stopped: " + c.Why + ". The lines up to then are kept.");
+    EXPECT_EQ(r.Error(), "Die Aufzeichnung in " + c.File + " wurde beendet: " + c.Why + ". Die Zeilen bis dahin bleiben erhalten.");
     const std::uint64_t queued = r.Queued();
     for (int i = 0; i < 100000; ++i) r.Accepted(2, 1.0f, "V");
     r.Publish();

@@ -16,6 +16,7 @@
 #include "app/startup/Replay.h"
 #include "app/window/StatusLine.h"
 #include "instruments/AnVMeter.h"
+#include "instruments/TrendHistory.h"
 #include "platform/Application.h"
 #include "tty/PseudoTerminal.h"
 #include "serial/ComPort.h"
@@ -96,6 +97,10 @@ TEST(RecordReplay, AReplayedRecordingSetsEveryMeterToTheSameValuesInOrder) {
           << replay.StatusText().toStdString();
       for (int i = 1; i <= 10; ++i)
         EXPECT_FALSE(form.FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(i))->isHidden()) << i;
+      // The trend charts' history takes the replayed values as it takes a board's.
+      std::uint64_t inHistory = 0;
+      for (int i = 1; i <= 10; ++i) inHistory += form.TrendHistory1->Count(i);
+      EXPECT_EQ(inHistory, static_cast<std::uint64_t>(o.Count));
     }
     EXPECT_EQ(replayed, expected) << (raw ? "raw" : "plain");
   }
@@ -131,8 +136,8 @@ TEST(RecordReplay, TheDateiMenuStartsAndEndsARecordingAndAFullDiskEndsItWithAMes
     EXPECT_EQ(form.StatusLine1->RecordingLabel()->text(), QStringLiteral("Aufzeichnung: full"));
     form.ComDataPacket1Packet(nullptr, "#3M5<");
     ASSERT_TRUE(testsupport::RunLoopUntil([&] { return !shown.empty(); }));
-    EXPECT_EQ(shown, (std::vector<std::string>{"The recording into /dev/full has stopped: the disk is full (No space "
-                                               "left on device). The lines up to then are kept."}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Die Aufzeichnung in /dev/full wurde beendet: der Datenträger ist voll. "
+                                               "Die Zeilen bis dahin bleiben erhalten."}));
     EXPECT_FALSE(form.Recording());
     EXPECT_FALSE(form.Aufzeichnungbeenden1->isEnabled());
     EXPECT_FALSE(form.StatusLine1->RecordingLabel()->isVisibleTo(&form));

@@ -3,7 +3,9 @@
 // read-only files and failed writes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include "app/window/ColorBox.h"
 #include "app/window/FormMain.h"
 #include "app/storage/FormStorage.h"
+#include "instruments/AnTrend.h"
 #include "instruments/AnVMeter.h"
 #include "platform/Application.h"
 #include "platform/FormatSettings.h"
@@ -172,8 +175,9 @@ TEST_F(FormStorageTest, handWrittenValuesAreReadByTheFileRules) {
   EXPECT_TRUE(Shown.empty()); // bad stored properties are skipped silently
 }
 
-// Gives every stored value another one that its property accepts.
-int ChangeAll(const TStoredProperty &p) {
+// Gives every stored value another one that its property accepts; an object's values take effect
+// once its list is finished, as when the file is restored.
+int ChangeAll(const TStoredProperty &p, const std::vector<std::function<void()>> &finish = {}) {
   if (p.Kind == TStoredProperty::Set) {
     p.SetBits(~p.GetBits() & ((1u << p.Elements.size()) - 1));
     return 1;
@@ -182,7 +186,7 @@ int ChangeAll(const TStoredProperty &p) {
     TPropList children;
     p.Children(children);
     int n = 0;
-    for (const TStoredProperty &c : children.Props) n += ChangeAll(c);
+    for (const TStoredProperty &c : children.Props) n += ChangeAll(c, children.Finish);
     return n;
   }
   const std::string before = p.Write();
@@ -203,6 +207,7 @@ int ChangeAll(const TStoredProperty &p) {
     } catch (const EStoredValue &) {
       continue;
     }
+    for (const auto &f : finish) f();
     if (p.Write() != before) return 1;
   }
   ADD_FAILURE() << p.Name << " kept '" << before << "'";
@@ -224,6 +229,12 @@ TEST_F(FormStorageTest, everyStoredPropertyRoundTripsThroughAChangedValue) {
   }
   EXPECT_GE(changed, 600);
   form->CheckBoxAutomatischNeuVerbinden->setChecked(false); // kept beside the stored properties
+  // The trend charts' sections of their own.
+  for (int n = 1; n <= 4; ++n) {
+    TPropList list;
+    DescribeTrend(*form->Trend(n), list);
+    for (const TStoredProperty &p : list.Props) changed += ChangeAll(p);
+  }
   // So are the broker's settings (a panel of a broker nobody answers on: the link only retries).
   form->EditMqttBroker->setText(QStringLiteral("mqtt://127.0.0.1:1/lab"));
   form->EditMqttPraefix->setText(QStringLiteral("rig/2"));
@@ -307,7 +318,7 @@ TEST_F(FormStorageTest, aMalformedPlacementNumberIsReportedOnceAndRewritten) {
   ASSERT_TRUE(testsupport::RunLoopUntil([this] { return !Shown.empty(); }));
   EXPECT_EQ(Meter(*form, 2)->Left(), 55); // the rest is restored
   ASSERT_EQ(Shown.size(), 1u);
-  EXPECT_NE(Shown[0].find("'abc'"), std::string::npos) << Shown[0];
+  EXPECT_NE(Shown[0].find("„abc“ ist keine ganze Zahl"), std::string::npos) << Shown[0];
   EXPECT_NE(Shown[0].find("ShowCmd"), std::string::npos);
   EXPECT_NE(Shown[0].find("PixelsPerInch"), std::string::npos);
   EXPECT_NE(Shown[0].find(File), std::string::npos);
@@ -315,6 +326,114 @@ TEST_F(FormStorageTest, aMalformedPlacementNumberIsReportedOnceAndRewritten) {
   const std::string file = ReadAll(File);
   EXPECT_NE(file.find("ShowCmd=1\r\n"), std::string::npos);
   EXPECT_EQ(file.find("abc"), std::string::npos);
+}
+
+TEST_F(FormStorageTest, aFileThatCannotBeReadIsSaidOnceAtTheStartAndLeftAsItIs) {
+  const std::string longLine = "[FormMain]\nFormVersion=0\n[{P}]\nInstr2_Left=55\nName=" + std::string(1 << 20, 'x') + "\n";
+  struct TCase {
+    const char *Name;
+    std::function<void()> Make;
+    const char *Says;
+  };
+  const TCase cases[] = {
+      {"folder", [&] { ASSERT_TRUE(CreateFolders(File)); }, "it is a folder"},
+      {"FIFO",
+       [&] {
+         ASSERT_TRUE(CreateFolders(Dir.path().toStdString() + "/cfg"));
+         ASSERT_EQ(mkfifo(File.c_str(), 0600), 0);
+       },
+       "not a regular file"},
+      {"a line beyond the bound", [&] { WriteSettings(longLine); }, "line 5 is longer than 1048576 bytes"},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::filesystem::remove_all(Dir.path().toStdString() + "/cfg");
+    Shown.clear();
+    c.Make();
+    const TFileStamp before = StatFile(File);
+    auto form = Start();
+    ASSERT_TRUE(testsupport::RunLoopUntil([this] { return !Shown.empty(); }));
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_NE(Shown[0].find(File), std::string::npos) << Shown[0];
+    EXPECT_NE(Shown[0].find(c.Says), std::string::npos) << Shown[0];
+    EXPECT_NE(Shown[0].find("bleiben nicht erhalten"), std::string::npos) << Shown[0];
+    EXPECT_EQ(Meter(*form, 2)->geometry(), QRect(145, 8, 116, 306)); // the first-start layout
+    Meter(*form, 2)->SetLeft(99);
+    Close(form);
+    EXPECT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(StatFile(File), before);
+  }
+  // One that turns unreadable during the run is not written either.
+  std::filesystem::remove_all(Dir.path().toStdString() + "/cfg");
+  Shown.clear();
+  WriteSettings("[FormMain]\nFormVersion=0\n[{P}]\nInstr2_Left=55\n");
+  auto form = Start();
+  WriteSettings(longLine);
+  Close(form);
+  ASSERT_EQ(Shown.size(), 1u);
+  EXPECT_NE(Shown[0].find("lässt sich nicht mehr lesen"), std::string::npos) << Shown[0];
+  EXPECT_EQ(ReadAll(File).size(), longLine.size() - 3 + P.size());
+}
+
+TEST_F(FormStorageTest, aFileWithoutStoredMetersGivesTheFirstStartLayoutAndStoredMetersWin) {
+  const QRect firstStart2(145, 8, 116, 306), design2(13, 88, 116, 73);
+  static const char garbage[] = "\x8f\x01[\xff]\x00=\xc3\r\x1a garbage ]]\n=\n[\n";
+  const struct {
+    const char *Name;
+    std::string Text;
+    QRect Meter2;
+  } cases[] = {
+      {"empty", "", firstStart2},
+      {"random bytes", std::string(garbage, sizeof garbage - 1), firstStart2},
+      {"placement keys only", "[FormMain]\nFormVersion=0\nShowCmd=1\n", firstStart2},
+      {"other programs' keys in P", "[{P}]\nSomethingElse=1\n", firstStart2},
+      {"one stored meter key", "[{P}]\nInstr2_Left=55\n", QRect(55, 88, 116, 73)},
+      {"one stored meter object", "[{P}\\Instr9_SignalSettings]\nName1=x\n", design2},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    WriteSettings(c.Text);
+    auto form = Start();
+    EXPECT_EQ(Meter(*form, 2)->geometry(), c.Meter2);
+    Close(form);
+    EXPECT_TRUE(Shown.empty());
+    EXPECT_NE(ReadAll(File).find("Instr2_Height=" + std::to_string(c.Meter2.height()) + "\r\n"), std::string::npos);
+  }
+}
+
+TEST_F(FormStorageTest, aStoredRangeTakesAsAPairWhateverTheRangeBefore) {
+  const struct {
+    const char *Name;
+    float OldFrom, OldTo;
+    std::string From, To;
+    float WantFrom, WantTo;
+  } cases[] = {
+      {"stored start is the old end", 0.001f, 100, EncodeExtended(100), EncodeExtended(200), 100, 200},
+      {"stored end is the old start", 100, 200, EncodeExtended(0.001f), EncodeExtended(100), 0.001f, 100},
+      {"stored bounds swapped", 0.001f, 100, EncodeExtended(100), EncodeExtended(0.001f), 100, 0.001f},
+      {"equal bounds are refused whole", 0.001f, 100, EncodeExtended(50), EncodeExtended(50), 0.001f, 100},
+      // A bad end ends the object's reading; the start read before it still takes, with the old end.
+      {"a bad end", 0.001f, 100, EncodeExtended(50), "x", 50, 100},
+  };
+  auto form = Start();
+  TSignalSettings &sig = Meter(*form, 4)->SignalSettings();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    WriteSettings("[{P}\\Instr4_SignalSettings]\nValueFrom=" + c.From + "\nValueTo=" + c.To + "\n");
+    ASSERT_TRUE(form->AppIniFileStorage1->Ini().LoadFromFile(File));
+    ASSERT_TRUE(sig.SetValueRange(c.OldFrom, c.OldTo));
+    form->FormStorage1->RestoreStoredProps();
+    EXPECT_EQ(sig.ValueFrom(), c.WantFrom);
+    EXPECT_EQ(sig.ValueTo(), c.WantTo);
+  }
+  // At a start, over the design range 0.001 … 100.
+  Close(form);
+  WriteSettings("[{P}\\Instr4_SignalSettings]\nValueFrom=" + EncodeExtended(100) + "\nValueTo=" + EncodeExtended(200) + "\n");
+  form = Start();
+  EXPECT_EQ(Meter(*form, 4)->SignalSettings().ValueFrom(), 100.0f);
+  EXPECT_EQ(Meter(*form, 4)->SignalSettings().ValueTo(), 200.0f);
+  Close(form);
+  EXPECT_NE(ReadAll(File).find("ValueFrom=" + EncodeExtended(100) + "\r\n"), std::string::npos);
 }
 
 TEST(StoredPlacement, theRectangleAppliesOnlyOnAScreenOfTheSameDensity) {

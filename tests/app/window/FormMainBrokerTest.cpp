@@ -67,7 +67,7 @@ TEST(FormMainBroker, recordsTheMetersTakeGoOutInOrderWithTheirDescriptions) {
 
   // Away: the status line says why, once.
   broker.Kill(SIGKILL);
-  EXPECT_TRUE(RunLoopUntil([&] { return BrokerLine(form).rfind("MQTT getrennt: connection lost", 0) == 0; })) << BrokerLine(form);
+  EXPECT_TRUE(RunLoopUntil([&] { return BrokerLine(form).rfind("MQTT getrennt: Verbindung verloren", 0) == 0; })) << BrokerLine(form);
   EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const std::string &e) { return e.rfind("MQTT getrennt", 0) == 0; }), 1);
 }
 
@@ -105,7 +105,7 @@ TEST(FormMainBroker, aPanelsMetersFollowTheBrokerThroughTheRecordCheck) {
                         "t/pan/5 -4 -> Instr5",
                     }));
   EXPECT_EQ(form.DropLog().Count(), 3u);
-  EXPECT_EQ(form.DropLog().LastReason(), "longer than 1024 bytes");
+  EXPECT_EQ(form.DropLog().LastReason(), "länger als 1024 Byte");
   EXPECT_TRUE(RunLoopUntil([&] { return BrokerLine(form).find("Quelle offline") != std::string::npos; })) << BrokerLine(form);
 
   // The stored value moved its meter but is no measurement of this run.
@@ -155,7 +155,7 @@ TEST(FormMainBroker, settingsKeepTheBrokerButNeverThePassword) {
   EXPECT_TRUE(again.CheckBoxMqttSenden->isChecked());
   EXPECT_EQ(again.ComboBoxMqttQoS->currentIndex(), 1);
   ASSERT_TRUE(RunLoopUntil([&] { return again.BrokerLink() != nullptr; }));
-  EXPECT_TRUE(RunLoopUntil([&] { return BrokerLine(again) == "MQTT getrennt: not authorised, 0 gesendet/s, 0 verworfen/s"; }))
+  EXPECT_TRUE(RunLoopUntil([&] { return BrokerLine(again) == "MQTT getrennt: nicht berechtigt, 0 gesendet/s, 0 verworfen/s"; }))
       << BrokerLine(again);
   // An unusable URL typed on the page says why and ends the link.
   again.EditMqttBroker->setText(QStringLiteral("mqtt://host:99999"));

@@ -2,12 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QDeadlineTimer>
+#include <QDialogButtonBox>
+#include <QFontDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -31,9 +38,12 @@ public:
   std::string ChosenName = "Courier New";
   int ChosenHeight = -15;
 
+  bool RealDialog = false;
+
 protected:
   bool ExecuteFontDialog(TFont &font) override {
     ++DialogCount;
+    if (RealDialog) return TFormMain::ExecuteFontDialog(font);
     if (!Confirm) return false;
     font.SetName(ChosenName);
     font.SetHeight(ChosenHeight);
@@ -153,6 +163,125 @@ TEST_F(FormMainEditorTest, aUserConfiguresMeter3ThroughTheShownEditor) {
   SetExceptionSink(previous);
 }
 
+// Answers the next modal window of type T (a dialog or message box opened by a click) from its own
+// event loop, as a user would, by clicking the button `which` picks.
+template <class T> void AnswerNextModal(const std::function<QAbstractButton *(T *)> &which, bool &answered) {
+  auto *poll = new QTimer;
+  poll->setInterval(10);
+  const QDeadlineTimer deadline(10000);
+  QObject::connect(poll, &QTimer::timeout, [=, &answered] {
+    auto *modal = qobject_cast<T *>(QApplication::activeModalWidget());
+    if (!modal && !deadline.hasExpired()) return;
+    poll->stop();
+    poll->deleteLater();
+    if (!modal) return;
+    answered = true;
+    QTest::mouseClick(which(modal), Qt::LeftButton);
+  });
+  poll->start();
+}
+
+// The colour box's list, the font dialog and a field's error box take the focus for a while: none
+// of them leaves the page, the typed fields stay, and "Werte zuweisen" writes them.
+TEST_F(FormMainEditorTest, listsAndDialogsLeaveTheEditorAsItWas) {
+  ScopedFormatSettings fs('.', ',');
+  const TExceptionSink previous = SetExceptionSink({}); // the real message box
+  Form->RealDialog = true;
+  Form->show();
+  QApplication::setActiveWindow(Form.get());
+  Form->ShowInstrumente1->trigger();
+  QTest::mouseClick(CButton(5), Qt::LeftButton);
+  TypeInto(Form->AnNumEditAWertVon, "0.5");
+  TypeInto(Form->AnNumEditHoehe, "280");
+  TypeInto(Form->AnNumEditSkalaSteps, "4");
+
+  TColorBox *pointer = Form->ColorBoxInstrumentZeiger;
+  // The list ignores a release within a double-click interval of its opening.
+  const int doubleClick = QApplication::doubleClickInterval();
+  QApplication::setDoubleClickInterval(0);
+  QTest::mouseClick(pointer, Qt::LeftButton);
+  QAbstractItemView *list = pointer->view();
+  ASSERT_TRUE(list->isVisible()) << "the list opens at the click";
+  EXPECT_TRUE(Form->PageControl2->isEnabled());
+  QCoreApplication::processEvents();
+  const QRect red = list->visualRect(list->model()->index(pointer->IndexOfColor(clRed), 0));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, red.center());
+  QApplication::setDoubleClickInterval(doubleClick);
+  EXPECT_FALSE(list->isVisible());
+  EXPECT_EQ(pointer->Selected(), clRed);
+  EXPECT_TRUE(Form->PageControl2->isEnabled());
+
+  bool fontAnswered = false;
+  AnswerNextModal<QFontDialog>(
+      [](QFontDialog *d) { return d->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok); }, fontAnswered);
+  QTest::mouseClick(Form->ButtonSkalaFont, Qt::LeftButton);
+  EXPECT_TRUE(fontAnswered);
+  EXPECT_TRUE(Form->PageControl2->isEnabled());
+  // The offscreen platform has no window manager to give the window back its activation.
+  QApplication::setActiveWindow(Form.get());
+
+  // A number that is none: the error box, then the editor as it was.
+  bool boxAnswered = false;
+  AnswerNextModal<QMessageBox>([](QMessageBox *b) { return b->button(QMessageBox::Ok); }, boxAnswered);
+  TypeInto(Form->AnNumEditAWertBis, "1e");
+  EXPECT_TRUE(boxAnswered);
+  QApplication::setActiveWindow(Form.get());
+  EXPECT_TRUE(Form->PageControl2->isEnabled());
+  EXPECT_EQ(Form->AnNumEditAWertVon->text(), "0.5");
+  EXPECT_EQ(Form->AnNumEditSkalaSteps->text(), "4");
+  TypeInto(Form->AnNumEditAWertBis, "2000");
+  QTest::mouseClick(Form->ButtonInstrWerteZuweisen, Qt::LeftButton);
+  TAnVMeter *m = Meter(5);
+  EXPECT_EQ(m->SignalSettings().ValueFrom(), 0.5f);
+  EXPECT_EQ(m->SignalSettings().ValueTo(), 2000.0f);
+  EXPECT_EQ(m->ScaleSettings().Steps(), 4);
+  EXPECT_EQ(m->height(), 280);
+  EXPECT_EQ(m->ScaleSettings().PointerColor(), clRed);
+  EXPECT_EQ(m->ScaleSettings().Font().Name(), Form->FontDialog1Font.Name());
+  SetExceptionSink(previous);
+}
+
+// What the meter does not take shows at its field (red, the reason as tool tip) and in a line
+// under the button naming the fields; a later assignment that takes clears it.
+TEST_F(FormMainEditorTest, valuesTheMeterRefusesAreShownAtTheirFields) {
+  ScopedFormatSettings fs('.', ',');
+  Form->show();
+  QApplication::setActiveWindow(Form.get());
+  Form->ShowInstrumente1->trigger();
+  QTest::mouseClick(CButton(6), Qt::LeftButton);
+  TAnVMeter *m = Meter(6);
+  const QSize size = m->size();
+  TypeInto(Form->EditName, "taken");
+  TypeInto(Form->AnNumEditBreite, "0");
+  TypeInto(Form->AnNumEditSkalaSteps, "0");
+  TypeInto(Form->AnNumEditSkalaSubSteps, "11");
+  TypeInto(Form->AnNumEditAWertBis, "0.001"); // the meter's own start: no range
+  QTest::mouseClick(Form->ButtonInstrWerteZuweisen, Qt::LeftButton);
+  EXPECT_EQ(m->SignalSettings().Name1(), "taken");
+  EXPECT_EQ(m->size(), size);
+  const auto *notice = Form->findChild<QLabel *>(QStringLiteral("LabelNichtUebernommen"));
+  for (TAnNumEdit *field : {Form->AnNumEditBreite, Form->AnNumEditSkalaSteps, Form->AnNumEditSkalaSubSteps,
+                            Form->AnNumEditAWertBis}) {
+    const QString label = QString::fromStdString(field->FieldLabel());
+    SCOPED_TRACE(label.toStdString());
+    EXPECT_TRUE(field->Refused());
+    EXPECT_EQ(field->Color(), field->ColorError());
+    EXPECT_TRUE(field->toolTip().contains(QStringLiteral("nicht übernommen")));
+    EXPECT_TRUE(notice->text().contains(label)) << notice->text().toStdString();
+  }
+  for (TAnNumEdit *field : {Form->AnNumEditAWertVon, Form->AnNumEditHoehe}) EXPECT_FALSE(field->Refused());
+
+  TypeInto(Form->AnNumEditSkalaSteps, "3");
+  TypeInto(Form->AnNumEditSkalaSubSteps, "3");
+  TypeInto(Form->AnNumEditBreite, "150");
+  TypeInto(Form->AnNumEditAWertBis, "90");
+  QTest::mouseClick(Form->ButtonInstrWerteZuweisen, Qt::LeftButton);
+  EXPECT_EQ(m->ScaleSettings().Steps(), 3);
+  EXPECT_EQ(m->width(), 150);
+  EXPECT_FALSE(Form->AnNumEditSkalaSteps->Refused());
+  EXPECT_TRUE(notice->text().isEmpty());
+}
+
 TEST_F(FormMainEditorTest, pageShowResetsFieldsButKeepsFormatSelectionAndEnabledState) {
   for (bool selected : {false, true}) {
     SCOPED_TRACE(selected);
@@ -225,17 +354,29 @@ TEST_F(FormMainEditorTest, singleFieldChangesReachOnlyTheirProperty) {
   }
 }
 
-TEST_F(FormMainEditorTest, rangeStartIsWrittenFirstAndRefusedWhileEqualToTheEnd) {
+TEST_F(FormMainEditorTest, theRangeIsAssignedAsAPairWhateverTheOldOneAndAnInvalidPairChangesNothing) {
+  const struct {
+    const char *Name;
+    float OldFrom, OldTo;
+    double From, To;
+    float WantFrom, WantTo;
+  } rows[] = {
+      {"new start is the old end", 0.001f, 100, 100, 200, 100, 200},
+      {"new end is the old start", 100, 200, 0.001, 100, 0.001f, 100},
+      {"bounds swapped", 0.001f, 100, 100, 0.001, 100, 0.001f},
+      {"equal bounds are refused whole", 0.001f, 100, 50, 50, 0.001f, 100},
+  };
   TAnVMeter *m = Meter(4);
-  Select(4);
-  Form->AnNumEditAWertVon->SetValue(100);
-  Form->AnNumEditAWertBis->SetValue(200);
-  Form->ButtonInstrWerteZuweisen->click();
-  EXPECT_EQ(m->SignalSettings().ValueFrom(), 0.001f);
-  EXPECT_EQ(m->SignalSettings().ValueTo(), 200.0f);
-  Form->ButtonInstrWerteZuweisen->click();
-  EXPECT_EQ(m->SignalSettings().ValueFrom(), 100.0f);
-  EXPECT_EQ(m->SignalSettings().ValueTo(), 200.0f);
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Name);
+    ASSERT_TRUE(m->SignalSettings().SetValueRange(r.OldFrom, r.OldTo));
+    Select(4);
+    Form->AnNumEditAWertVon->SetValue(r.From);
+    Form->AnNumEditAWertBis->SetValue(r.To);
+    Form->ButtonInstrWerteZuweisen->click();
+    EXPECT_EQ(m->SignalSettings().ValueFrom(), r.WantFrom);
+    EXPECT_EQ(m->SignalSettings().ValueTo(), r.WantTo);
+  }
 }
 
 TEST_F(FormMainEditorTest, outOfRangeStepCountsAreIgnoredWhileTheRestIsAssigned) {

@@ -74,7 +74,10 @@ TEST_F(FormMainReconnectTest, replugBringsTheValuesBackWithoutAClickAndShowsTheL
     ASSERT_EQ(Pty.Send("#3M" + std::to_string(int(value)) + "<", 2s), 6u);
     EXPECT_TRUE(testsupport::RunLoopUntil([&] { return meter->Value() == value; })) << meter->Value();
   }
-  EXPECT_EQ(Shown, std::vector<std::string>{"ReadFile function failed (Error: 5)"});
+  // Once, with what happened and that the port opens again by itself.
+  ASSERT_EQ(Shown.size(), 1u);
+  EXPECT_EQ(Shown[0].substr(0, Shown[0].find('\n')), "ReadFile function failed (Error: 5)");
+  EXPECT_NE(Shown[0].find("opens the port again when it is back"), std::string::npos) << Shown[0];
   EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false}));
 }
 

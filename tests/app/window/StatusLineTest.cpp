@@ -1,6 +1,7 @@
 // The status line: port, state, rates, dropped records and discarded bytes, and the list of the
 // last dropped records behind a click.
 #include <QDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include "app/window/FormMain.h"
 #include "app/window/StatusLine.h"
 #include "instruments/AnVMeter.h"
+#include "serial/ComControls.h"
 #include "serial/ComPort.h"
 #include "support/TestSupport.h"
 #include "tty/PseudoTerminal.h"
@@ -31,22 +33,81 @@ TEST(StatusLine, ratesAreShortAndSwitchFormWhereTheRoundedFigureWouldGrow) {
   for (const auto &c : cases) EXPECT_EQ(ShortRate(c.Rate, fs), c.Text) << c.Rate;
 }
 
-TEST(StatusLine, rateIsTheGrowthSinceThePreviousSampleOverItsTime) {
+// Samples come at the status timer's ticks and at other refreshes (a replay's progress, every
+// 500 ms on a clock of its own): an even stream reads as one steady figure all the same.
+TEST(StatusLine, anEvenStreamReadsSteadyWhereverTheSamplesFall) {
+  const struct {
+    const char *Name;
+    std::int64_t RecordEveryMs, ExtraSampleStepMs; // -1: no extra samples
+    const char *Shown;
+  } cases[] = {{"4 records/s, ticks only", 250, -1, "4"},
+               {"4 records/s, a replay refresh 90 ms after each tick", 250, 0, "4"},
+               {"4 records/s, replay refreshes anywhere between the ticks", 250, 137, "4"},
+               {"3 records/s, replay refreshes anywhere between the ticks", 333, 211, "3"},
+               {"1 record/s, replay refreshes anywhere between the ticks", 1000, 173, "1"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TRateMeter meter;
+    std::vector<std::int64_t> samples;
+    for (std::int64_t t = 0, k = 0; t <= 20000; t += 500, ++k) {
+      samples.push_back(t);
+      if (c.ExtraSampleStepMs >= 0) samples.push_back(t + 90 + k * c.ExtraSampleStepMs % 400);
+    }
+    for (const std::int64_t t : samples) {
+      const std::uint64_t records = std::uint64_t(t / c.RecordEveryMs); // one record at every multiple
+      meter.Sample(records, records * 9, t);
+      EXPECT_FALSE(meter.Quiet()) << "at " << t;
+      if (t < TRateMeter::WindowMs) continue; // the first window fills
+      EXPECT_GE(meter.RecordsPerSecond(), 0.5) << "at " << t;
+      EXPECT_EQ(ShortRate(meter.RecordsPerSecond(), TFormatSettings{}), c.Shown) << "at " << t;
+    }
+  }
+}
+
+// The timer stops once a whole window passed without data; a counter that starts again (a new
+// framer) or a sample right after the first gives no made-up figure.
+TEST(StatusLine, rateFallsToZeroAfterAQuietWindowAndNeverJumps) {
   const struct {
     std::uint64_t Records, Bytes;
     std::int64_t Ms;
-    double RecordsPerSecond, BytesPerSecond;
-  } steps[] = {{100, 800, 1000, 0, 0},
-               {600, 4800, 1500, 1000, 8000},
-               {650, 5000, 1500, 0, 0} /* no time passed */,
-               {10, 80, 2000, 0, 0} /* counters started again */,
-               {40, 200, 2250, 120, 480}};
+    double RecordsPerSecond;
+    bool Quiet;
+  } steps[] = {{100, 800, 1000, 0, false},
+               {101, 808, 1010, 0, false} /* 10 ms after the first: no 100/s */,
+               {200, 1600, 1500, 200, false},
+               {600, 4800, 3000, 250, false},
+               {600, 4800, 4500, 400.0 / 3, false} /* the window still holds data */,
+               {600, 4800, 6000, 0, true},
+               {10, 80, 6500, 0, false} /* counters started again */,
+               {40, 320, 7000, 60, false}};
   TRateMeter meter;
   for (const auto &s : steps) {
     meter.Sample(s.Records, s.Bytes, s.Ms);
     EXPECT_DOUBLE_EQ(meter.RecordsPerSecond(), s.RecordsPerSecond) << "at " << s.Ms;
-    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), s.BytesPerSecond) << "at " << s.Ms;
+    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), s.RecordsPerSecond * 8) << "at " << s.Ms;
+    EXPECT_EQ(meter.Quiet(), s.Quiet) << "at " << s.Ms;
   }
+}
+
+// A long reason is cut after a whole word, marked with "…", never pressed into the next field.
+TEST(StatusLine, longReasonsAreCutAtAWord) {
+  const QFontMetrics metrics{QFont()};
+  const QString reason = QStringLiteral("„#12M1 und noch viel mehr Text“ ist keine Instrumentnummer");
+  const int whole = metrics.horizontalAdvance(reason);
+  for (const int width : {whole + 5, whole, whole - 1, whole / 2, metrics.horizontalAdvance(QStringLiteral("„#12M1…")), 3}) {
+    SCOPED_TRACE(width);
+    const QString shown = ElideAtWord(reason, metrics, width);
+    if (width >= whole) {
+      EXPECT_EQ(shown, reason);
+      continue;
+    }
+    ASSERT_TRUE(shown.endsWith(QStringLiteral("…")));
+    const QString kept = shown.chopped(1);
+    EXPECT_TRUE(kept.isEmpty() || (reason.startsWith(kept) && reason.at(kept.size()) == QLatin1Char(' ')))
+        << shown.toStdString();
+    EXPECT_TRUE(kept.isEmpty() || metrics.horizontalAdvance(shown) <= width);
+  }
+  EXPECT_EQ(ElideAtWord(reason, metrics, metrics.horizontalAdvance(QStringLiteral("„#12M1…"))), QStringLiteral("„#12M1…"));
 }
 
 TEST(StatusLine, dropLogKeepsTheLastHundredOldestFirstAndGivesTheTraceReason) {
@@ -58,7 +119,8 @@ TEST(StatusLine, dropLogKeepsTheLastHundredOldestFirstAndGivesTheTraceReason) {
   ASSERT_EQ(kept.size(), TDropLog::Capacity);
   EXPECT_EQ(kept.front().Record, "#150M1<");
   EXPECT_EQ(kept.back().Record, "#249M1<");
-  EXPECT_EQ(log.LastReason(), "no instrument 249 (instruments are 1 to 10)");
+  EXPECT_EQ(log.LastReason(), "kein Instrument 249 (Instrumente 1 bis 10)") << "the window speaks German";
+  EXPECT_EQ(DropReason(kept.back().Record), "no instrument 249 (instruments are 1 to 10)") << "--trace English";
 
   log.Add(std::string("#1M\x01") + std::string(200, 'x') + "<");
   const std::string line = DropLogLine(log.Entries().back());
@@ -77,9 +139,12 @@ protected:
 
 TEST_F(StatusLineForm, stateFollowsThePortTheWaitAndTheReplayAndTheTitleStaysPlain) {
   ASSERT_EQ(Pty.Open(), 0);
+  // A closed port shows what will be opened: given on the command line, restored, or picked.
   Form->UsePort(Pty.SlavePath(), 57600);
-  Form->UpdateStatusLine();
   EXPECT_EQ(Form->StatusLine1->PortLabel()->text(), QString::fromStdString(Pty.SlavePath()) + ", 57600 Baud");
+  Form->ComComboBox2->SetText("9600");
+  Form->ComComboBox2->Change();
+  EXPECT_EQ(Form->StatusLine1->PortLabel()->text(), QString::fromStdString(Pty.SlavePath()) + ", 9600 Baud");
   const struct {
     const char *Name;
     std::function<void()> Do;
@@ -110,24 +175,35 @@ TEST_F(StatusLineForm, droppedRecordsAndDiscardedBytesAreCountedAndAClickListsTh
   ASSERT_EQ(Pty.Send(bytes, 2s), bytes.size());
   ASSERT_TRUE(testsupport::RunLoopUntil([&] { return instr3->Value() == 2.0f; }));
   Form->UpdateStatusLine();
-  EXPECT_EQ(Form->StatusLine1->DroppedLabel()->text(),
-            QStringLiteral("Verworfene Datensätze: 1 (no instrument 12 (instruments are 1 to 10))"));
+  // Cut to the room the hidden window gives it; whole in the tool tip.
+  EXPECT_TRUE(Form->StatusLine1->DroppedLabel()->text().startsWith(QStringLiteral("Verworfene Datensätze: 1 (")));
+  EXPECT_TRUE(Form->StatusLine1->DroppedLabel()->toolTip().startsWith(
+      QStringLiteral("kein Instrument 12 (Instrumente 1 bis 10)\n")));
   EXPECT_EQ(Form->StatusLine1->DiscardedLabel()->text(), QStringLiteral("Verworfene Bytes: 2"));
-  EXPECT_EQ(Form->StatusLine1->DiscardedLabel()->toolTip(), QStringLiteral("2 bytes discarded: text outside records"));
+  EXPECT_EQ(Form->StatusLine1->DiscardedLabel()->toolTip(), QStringLiteral("2 Byte verworfen: Text außerhalb von Datensätzen"));
 
   Form->show();
   QTest::mouseClick(Form->StatusLine1->DroppedLabel(), Qt::LeftButton);
   auto *dialog = Form->findChild<QDialog *>(QStringLiteral("DropLogDialog"));
   ASSERT_TRUE(dialog && dialog->isVisible());
   const QString listed = dialog->findChild<QPlainTextEdit *>()->toPlainText();
-  EXPECT_TRUE(listed.contains(QStringLiteral("  #12M1<  ->  no instrument 12"))) << listed.toStdString();
+  EXPECT_TRUE(listed.contains(QStringLiteral("  #12M1<  ->  kein Instrument 12"))) << listed.toStdString();
   EXPECT_EQ(listed.count(QLatin1Char('\n')), 1);
 
-  // A tick that finds nothing new stops the timer; the next reception starts it again. More
-  // drops while the list is open reach it with the next update.
+  // A tick that finds nothing new for a whole rate window stops the timer; the next reception
+  // starts it again. More drops while the list is open reach it with the next update.
   auto *timer = Form->findChild<QTimer *>(QStringLiteral("StatusTimer"));
+  const auto now = std::make_shared<std::int64_t>(Form->StatusClock());
+  Form->StatusClock = [now] { return *now; };
+  Form->UpdateStatusLine();
+  EXPECT_TRUE(timer->isActive());
+  *now += TRateMeter::WindowMs / 2;
+  Form->UpdateStatusLine();
+  EXPECT_TRUE(timer->isActive());
+  *now += TRateMeter::WindowMs;
   Form->UpdateStatusLine();
   EXPECT_FALSE(timer->isActive());
+  EXPECT_EQ(Form->StatusLine1->RateLabel()->text(), QStringLiteral("0 Datensätze/s, 0 Byte/s"));
   ASSERT_EQ(Pty.Send(more, 2s), more.size());
   ASSERT_TRUE(testsupport::RunLoopUntil([&] { return Form->DropLog().Count() == 2; }));
   EXPECT_TRUE(timer->isActive());
