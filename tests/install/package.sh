@@ -38,7 +38,7 @@ done
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "  Depends: $depends"
 # Library packages come from the programs' links; the rest is named by hand.
-for p in libc6 libqt6widgets6 fonts-liberation2 fonts-dejavu-core qt6-qpa-plugins qt6-translations-l10n; do
+for p in libc6 libqt6widgets6 libmosquitto1 fonts-liberation2 fonts-dejavu-core qt6-qpa-plugins qt6-translations-l10n; do
   check "it depends on $p" 'grep -Eq "(^|, )$p( |,|$)" <<<"$depends"'
 done
 
