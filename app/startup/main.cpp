@@ -170,7 +170,7 @@ int main(int argc, char **argv) {
   form.OnBrokerEvent = [&trace](const std::string &line) {
     if (trace)
       trace->Line(line);
-    else if (line.rfind("MQTT getrennt", 0) == 0)
+    else if (line.rfind("MQTT disconnected", 0) == 0)
       std::cerr << "telmora: " << line << std::endl;
   };
   // Before the window shows: showing restores the stored broker, which starts with them.

@@ -183,8 +183,9 @@ public:
   // Told of every message a panel took or dropped: the text shown for it ("topic payload"), the
   // meter it set (null when dropped) and why it was dropped; the command line's --trace prints it.
   std::function<void(const std::string &text, const TAnVMeter *meter, const std::string &reason)> OnRemoteMeasurement;
-  // Told when the link's state reads differently ("MQTT verbunden", "MQTT getrennt: …") and when
-  // values were dropped since the last tick: once per change, never per retry.
+  // Told, in --trace's English, when the link's state reads differently ("MQTT connected",
+  // "MQTT disconnected: …") and when values were dropped since the last tick: once per change,
+  // never per retry.
   std::function<void(const std::string &line)> OnBrokerEvent;
   // Twice a second while a link runs: descriptions, state, rates, status line.
   void BrokerTick();

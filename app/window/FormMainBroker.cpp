@@ -232,7 +232,7 @@ void TFormMain::BrokerTick() {
   FBrokerSample = c;
   FBrokerSampleMs = now;
   const bool connected = c.State == TBrokerState::Connected;
-  const std::string event = connected ? "MQTT verbunden" : c.Failure.empty() ? "" : "MQTT getrennt: " + c.Failure;
+  const std::string event = connected ? "MQTT connected" : c.Failure.empty() ? "" : "MQTT disconnected: " + c.Failure;
   if (!event.empty() && event != FBrokerEvent) {
     FBrokerEvent = event;
     TBrokerUrl where = FBrokerSettings.Url;

@@ -10,6 +10,7 @@
 
 #include "app/window/ColorBox.h"
 #include "app/storage/FormStorage.h"
+#include "instruments/AnTrend.h"
 #include "instruments/AnVMeter.h"
 #include "serial/ComControls.h"
 
@@ -197,7 +198,12 @@ void TFormMain::UpdateNoMeterHint() {
   for (int n = 1; n <= 10 && !any; ++n)
     if (auto *m = FindComponent<TAnVMeter>(QStringLiteral("Instr%1").arg(n))) any = m->Visible();
   LabelKeineInstrumente->setVisible(!any);
-  if (!any) LabelKeineInstrumente->raise();
+  if (!any) {
+    LabelKeineInstrumente->raise();
+    // A chart shown without meters stays readable: the hint goes under it.
+    for (int n = 1; n <= 4; ++n)
+      if (QWidget *chart = Trend(n); chart && !chart->isHidden()) chart->raise();
+  }
 }
 
 bool TFormMain::eventFilter(QObject *watched, QEvent *event) {

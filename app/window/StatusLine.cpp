@@ -59,8 +59,11 @@ std::string BrokerText(const TStatusInfo &info) {
                                                : "MQTT getrennt: " + BrokerFailureGerman(info.BrokerFailure);
   const TFormatSettings &fs = FormatSettings();
   if (info.Broker == buPublisher) {
-    s += ", " + ShortRate(info.BrokerSentPerSecond, fs) + " gesendet/s, " + ShortRate(info.BrokerDroppedPerSecond, fs) +
-         " verworfen/s";
+    // Away from the broker nothing is sent: only values dropped are worth the room.
+    if (info.BrokerConnected)
+      s += ", " + ShortRate(info.BrokerSentPerSecond, fs) + " gesendet/s";
+    if (info.BrokerConnected || info.BrokerDroppedPerSecond > 0)
+      s += ", " + ShortRate(info.BrokerDroppedPerSecond, fs) + " verworfen/s";
   } else {
     s += ", " + ShortRate(info.BrokerReceivedPerSecond, fs) + " empfangen/s";
     if (info.SourceOffline) s += ", Quelle offline";
@@ -146,8 +149,11 @@ QString ElideAtWord(const QString &text, const QFontMetrics &metrics, int width)
 void TStatusLine::FitDropped() {
   // The count always shows; the reason is cut at a word to what room is left, whole in the tool tip.
   QString text = FDroppedCount;
+  const QFontMetrics metrics(FDropped->font());
+  // However full the line, the field keeps room for its count.
+  const int countWidth = metrics.horizontalAdvance(FDroppedCount) + 14 /* padding and rule */;
+  if (FDropped->minimumWidth() < countWidth) FDropped->setMinimumWidth(countWidth);
   if (!FDropReason.isEmpty()) {
-    const QFontMetrics metrics(FDropped->font());
     const QMargins m = FDropped->contentsMargins();
     const int room = FDropped->width() - m.left() - m.right() - 12 /* padding */ -
                      metrics.horizontalAdvance(FDroppedCount + QStringLiteral(" ()"));

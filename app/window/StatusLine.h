@@ -67,7 +67,7 @@ private:
 // A rate in at most five characters: "987", "12,3 k", "1,05 M", with the locale's separator.
 std::string ShortRate(double perSecond, const TFormatSettings &fs);
 std::string StateText(const TStatusInfo &info);
-// "MQTT verbunden, 1,2k gesendet/s, 0 verworfen/s", "MQTT getrennt: connection refused", …;
+// "MQTT verbunden, 12,3k gesendet/s, 0 verworfen/s", "MQTT getrennt: Verbindung abgelehnt", …;
 // "" when no broker is in use.
 std::string BrokerText(const TStatusInfo &info);
 // `text` cut after a whole word with "…" so that it fits `width`; whole when it fits.

@@ -111,7 +111,7 @@ broker.start()
 # A panel first, then the board's publisher: the same values in the same order.
 panel = Proc([panel_bin, "--settings", tmp + "/panel.ini", "--mqtt-source", broker.url("e2e"), "--record",
               tmp + "/panel.csv", "--trace"])
-check("the panel connects", panel.wait_for(lambda ls: any(l.startswith("MQTT verbunden") for l in ls)), str(panel.lines[-5:]))
+check("the panel connects", panel.wait_for(lambda ls: any(l.startswith("MQTT connected") for l in ls)), str(panel.lines[-5:]))
 sim = Proc([sim_bin, "--rate", "500", "--count", "1500"])
 sim.wait_for(lambda ls: len(ls) > 0, 10)
 pty = sim.lines[0]
@@ -134,20 +134,20 @@ check("no password, no broker state in the settings of a run without one",
 
 # The broker goes away mid-stream and comes back: both reconnect and the values carry on.
 panel = Proc([panel_bin, "--settings", tmp + "/panel.ini", "--record", tmp + "/panel2.csv", "--trace"])
-check("the panel takes its broker from its settings", panel.wait_for(lambda ls: any(l.startswith("MQTT verbunden") for l in ls)))
+check("the panel takes its broker from its settings", panel.wait_for(lambda ls: any(l.startswith("MQTT connected") for l in ls)))
 sim = Proc([sim_bin, "--rate", "200", "--duration", "12"])
 sim.wait_for(lambda ls: len(ls) > 0, 10)
 pub = Proc([pub_bin, "--settings", tmp + "/pub.ini", "--port", sim.lines[0], "--connect", "--record",
             tmp + "/pub2.csv", "--trace"])
 check("the publisher takes its broker from its settings",
-      pub.wait_for(lambda ls: any(l.startswith("MQTT verbunden") for l in ls), 30))
+      pub.wait_for(lambda ls: any(l.startswith("MQTT connected") for l in ls), 30))
 check("values flow before the outage", panel.wait_for(lambda ls: sum(" -> Instr" in l for l in ls) >= 200, 30))
 broker.proc.stop(signal.SIGKILL)
-check("the publisher tells the broker is gone", pub.wait_for(lambda ls: any("MQTT getrennt" in l for l in ls), 20))
+check("the publisher tells the broker is gone", pub.wait_for(lambda ls: any("MQTT disconnected" in l for l in ls), 20))
 time.sleep(1)  # the broker stays away for a second
 broker.start()
 before = panel.count(" -> Instr")
-check("the publisher connects again", pub.wait_for(lambda ls: sum(l.startswith("MQTT verbunden") for l in ls) >= 2, 40),
+check("the publisher connects again", pub.wait_for(lambda ls: sum(l.startswith("MQTT connected") for l in ls) >= 2, 40),
       str([l for l in pub.lines if "MQTT" in l]))
 check("values reach the panel again", panel.wait_for(lambda ls: sum(" -> Instr" in l for l in ls) > before + 100, 40),
       "%d -> %d" % (before, panel.count(" -> Instr")))
@@ -165,7 +165,7 @@ check("the panel's values are the publisher's, in order, with the outage's gap",
 sim = Proc([sim_bin, "--rate", "50"])
 sim.wait_for(lambda ls: len(ls) > 0, 10)
 pub = Proc([pub_bin, "--settings", tmp + "/pub.ini", "--port", sim.lines[0], "--connect", "--trace"])
-check("a third publisher connects", pub.wait_for(lambda ls: any(l.startswith("MQTT verbunden") for l in ls)))
+check("a third publisher connects", pub.wait_for(lambda ls: any(l.startswith("MQTT connected") for l in ls)))
 watch = Proc(["mosquitto_sub", "-p", str(broker.port), "-t", "e2e/status", "-v"])
 check("its status is online", watch.wait_for(lambda ls: "e2e/status online" in ls, 10), str(watch.lines))
 pub.stop(signal.SIGKILL)
@@ -175,7 +175,7 @@ sim.stop()
 
 # Hostile payloads on the panel's topics: dropped with a reason, and the panel lives on.
 panel = Proc([panel_bin, "--settings", tmp + "/panel.ini", "--trace"])
-panel.wait_for(lambda ls: any(l.startswith("MQTT verbunden") for l in ls))
+panel.wait_for(lambda ls: any(l.startswith("MQTT connected") for l in ls))
 with open(tmp + "/big", "wb") as f:
     f.write(b"\x00\xff" * 1000000)
 for args in [["-m", "nan"], ["-m", "1e99"], ["-f", tmp + "/big"], ["-m", "\x1b[2J"], ["-n"], ["-m", "7", "-t", "e2e/99"]]:
@@ -203,10 +203,10 @@ check("the broker turns away two attempts",
       str(secured.proc.lines[-5:]))
 wrong.wait_for(lambda ls: False, 0.5)
 wrong.stop()
-check("the refusal is told once", wrong.count("MQTT getrennt: not authorised") == 1, str(wrong.lines))
+check("the refusal is told once", wrong.count("MQTT disconnected: not authorised") == 1, str(wrong.lines))
 right = Proc([pub_bin, "--settings", tmp + "/pw.ini", "--mqtt", secured.url("e2e", "alice"), "--mqtt-password-file",
               tmp + "/pw", "--trace"])
-check("the right password connects", right.wait_for(lambda ls: any(l.startswith("MQTT verbunden") for l in ls)), str(right.lines))
+check("the right password connects", right.wait_for(lambda ls: any(l.startswith("MQTT connected") for l in ls)), str(right.lines))
 right.stop()
 settings = open(tmp + "/pw.ini", encoding="utf-8").read()
 check("the password is never stored or shown",

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
@@ -190,6 +191,10 @@ TEST_F(FormMainTrendTest, chartSettingsComeBackAfterARestartAndWithAProject) {
   form = Start(File);
   check(*form->Trend(2), "restart");
   EXPECT_FALSE(form->Trend(1)->Visible());
+  // No meter is on: the hint says so, under the chart it would otherwise cover.
+  const QObjectList &stack = form->Trend(2)->parentWidget()->children();
+  ASSERT_TRUE(form->LabelKeineInstrumente->isVisibleTo(form.get()));
+  EXPECT_GT(stack.indexOf(static_cast<QObject *>(form->Trend(2))), stack.indexOf(static_cast<QObject *>(form->LabelKeineInstrumente)));
   form->close();
   form.reset();
 

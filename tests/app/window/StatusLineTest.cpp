@@ -90,6 +90,57 @@ TEST(StatusLine, rateFallsToZeroAfterAQuietWindowAndNeverJumps) {
 }
 
 // A long reason is cut after a whole word, marked with "…", never pressed into the next field.
+// The broker's part speaks German; away from the broker it says why, and rates only where they
+// can be more than nothing.
+TEST(StatusLine, brokerPartSaysStateReasonAndWhatMoves) {
+  const struct {
+    TBrokerUse Use;
+    bool Connected;
+    const char *Failure;
+    double Sent, Dropped, Received;
+    bool Offline;
+    const char *Shown;
+  } cases[] = {
+      {buNone, true, "", 5, 5, 5, false, ""},
+      {buPublisher, true, "", 12345, 0, 0, false, "MQTT verbunden, 12,3k gesendet/s, 0 verworfen/s"},
+      {buPublisher, false, "", 0, 0, 0, false, "MQTT verbindet"},
+      {buPublisher, false, "connection refused", 0, 0, 0, false, "MQTT getrennt: Verbindung abgelehnt"},
+      {buPublisher, false, "not authorised", 0, 25, 0, false, "MQTT getrennt: nicht berechtigt, 25 verworfen/s"},
+      {buPanel, true, "", 0, 0, 10, true, "MQTT verbunden, 10 empfangen/s, Quelle offline"},
+      {buPanel, false, "host not found", 0, 0, 0, false, "MQTT getrennt: Host nicht gefunden, 0 empfangen/s"},
+  };
+  const ScopedFormatSettings german(',', '.');
+  for (const auto &c : cases) {
+    TStatusInfo info;
+    info.Broker = c.Use;
+    info.BrokerConnected = c.Connected;
+    info.BrokerFailure = c.Failure;
+    info.BrokerSentPerSecond = c.Sent;
+    info.BrokerDroppedPerSecond = c.Dropped;
+    info.BrokerReceivedPerSecond = c.Received;
+    info.SourceOffline = c.Offline;
+    EXPECT_EQ(BrokerText(info), c.Shown);
+  }
+}
+
+// A long broker part and a long reason crowd the line: the dropped field still shows its count.
+TEST(StatusLine, theDroppedCountKeepsItsRoomInACrowdedLine) {
+  TStatusLine line;
+  line.resize(700, 24);
+  line.show();
+  TStatusInfo info;
+  info.Port = "/dev/serial/by-id/usb-Some_Vendor_Long_Board_Name_0123456789-if00-port0, 115200 Baud";
+  info.Broker = buPublisher;
+  info.BrokerFailure = "TLS certificate not trusted";
+  info.Dropped = 123456;
+  info.LastDropReason = "„#12M1 und noch viel mehr Text“ ist keine Instrumentnummer";
+  line.Show(info);
+  QApplication::processEvents();
+  const QLabel *dropped = line.DroppedLabel();
+  EXPECT_TRUE(dropped->text().startsWith(QStringLiteral("Verworfene Datensätze: 123456"))) << dropped->text().toStdString();
+  EXPECT_GE(dropped->width(), QFontMetrics(dropped->font()).horizontalAdvance(QStringLiteral("Verworfene Datensätze: 123456")));
+}
+
 TEST(StatusLine, longReasonsAreCutAtAWord) {
   const QFontMetrics metrics{QFont()};
   const QString reason = QStringLiteral("„#12M1 und noch viel mehr Text“ ist keine Instrumentnummer");
