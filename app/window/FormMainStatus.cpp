@@ -104,12 +104,18 @@ void TFormMain::UpdateStatusLine() {
   const TComDataPacket *framer = FStatusFramer.data();
   const bool open = port && port->Connected();
   TStatusInfo info;
-  if (port) {
+  // A panel's values come from the broker, its serial port stays closed: the line names the source.
+  const bool panelSource = FBroker && FBrokerSettings.Panel;
+  if (panelSource) {
+    info.Port = "MQTT " + FBrokerSettings.Prefix;
+  } else if (port) {
     info.Port = port->Port();
     info.Baud = PortBaud(*port);
   }
   if (!FReplayStatus.empty())
     info.State = lsWiedergabe;
+  else if (panelSource)
+    info.State = FBroker->Counts().State == TBrokerState::Connected ? lsVerbunden : lsGetrennt;
   else if (open)
     info.State = FDemo ? lsDemo : lsVerbunden;
   else

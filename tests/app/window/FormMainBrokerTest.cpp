@@ -107,6 +107,9 @@ TEST(FormMainBroker, aPanelsMetersFollowTheBrokerThroughTheRecordCheck) {
   EXPECT_EQ(form.DropLog().Count(), 3u);
   EXPECT_EQ(form.DropLog().LastReason(), "länger als 1024 Byte");
   EXPECT_TRUE(RunLoopUntil([&] { return BrokerLine(form).find("Quelle offline") != std::string::npos; })) << BrokerLine(form);
+  // The line names the panel's source, not its unused serial port.
+  EXPECT_EQ(form.StatusLine1->PortLabel()->text(), QStringLiteral("MQTT t/pan"));
+  EXPECT_EQ(form.StatusLine1->StateLabel()->text(), QStringLiteral("verbunden"));
 
   // The stored value moved its meter but is no measurement of this run.
   form.StopRecording();
