@@ -383,7 +383,10 @@ bool TAnNumEdit::Validate(bool takeOver) {
   }
   std::string num = t.substr(start, end - start);
   if (!num.empty() && num.find_first_not_of("+-") == std::string::npos) num += '0';
-  if (rule.Exponent && !num.empty() && (num[0] == 'E' || num[0] == 'e')) num.insert(0, "1");
+  // "E3" and "-E3" read as 1E3 and -1E3: the mantissa 1 goes after the sign.
+  if (const std::size_t digits = num.find_first_not_of("+-");
+      rule.Exponent && digits != std::string::npos && (num[digits] == 'E' || num[digits] == 'e'))
+    num.insert(digits, "1");
   if (m != 1 && num.empty()) num = "1";
   std::erase(num, FormatSettings().ThousandSeparator);
   double v = 0;

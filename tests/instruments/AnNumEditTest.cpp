@@ -93,6 +93,8 @@ TEST_F(AnNumEditTest, typedEntriesAreTakenOverReportedOrRefusedWithTheBadStretch
       {ebFloat, "1e309", Taken, 1.7e308, nullptr},
       {ebFloat, "1,8e308", Taken, 1.7e308, nullptr},
       {ebFloat, "E705", Taken, 1.7e308, nullptr},
+      {ebFloat, "-E705", Taken, -1.7e308, nullptr},
+      {ebFloat, "-E3", Taken, -1000, "-1000"},
       {ebFloat, "-1e400", Taken, -1.7e308, nullptr},
       {ebFloat, "1e308k", Taken, 1.7e308, nullptr},
       {ebFloat, "&" + ones40, Taken, 2147483647, nullptr},
