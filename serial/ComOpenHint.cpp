@@ -9,9 +9,12 @@
 
 namespace {
 
-// On Linux serial devices belong to this group.
-constexpr const char *DialoutHint =
-    "Add your user to the 'dialout' group (sudo usermod -aG dialout $USER) and log in again.";
+// On Linux serial devices belong to the group "dialout"; a device may name another.
+std::string GroupHint(const std::string &group, bool de) {
+  const std::string command = "sudo usermod -aG " + group + " $USER";
+  return de ? "Den eigenen Benutzer zur Gruppe „" + group + "“ hinzufügen (" + command + ") und neu anmelden."
+            : "Add your user to the '" + group + "' group (" + command + ") and log in again.";
+}
 
 std::string Join(const std::vector<std::string> &items) {
   std::string text;
@@ -25,41 +28,46 @@ std::string PortAndPath(const std::string &port, const std::string &path) {
   return port == path ? path : port + " (" + path + ")";
 }
 
-std::string MissingHint(const std::string &port, const std::string &path, const TOpenHintSources &sources) {
+std::string MissingHint(const std::string &port, const std::string &path, const TOpenHintSources &sources, bool de) {
   const std::vector<std::string> ports = sources.ListPorts ? sources.ListPorts() : std::vector<std::string>{};
-  const std::string missing = "There is no port " + PortAndPath(port, path);
+  const std::string missing = (de ? "Es gibt keine Schnittstelle " : "There is no port ") + PortAndPath(port, path);
   if (ports.empty())
     return missing +
-           " and no serial port was found on this machine. Plug the board in: it appears as ttyUSB0 (USB "
-           "serial adapter) or ttyACM0 (board with its own USB), then choose it.";
-  return missing + ". Choose one of the ports found: " + Join(ports) + ".";
+           (de ? " und auf diesem Rechner keine serielle Schnittstelle. Die Platine anstecken: sie erscheint als "
+                 "ttyUSB0 (USB-Seriell-Adapter) oder ttyACM0 (Platine mit eigenem USB), dann auswählen."
+               : " and no serial port was found on this machine. Plug the board in: it appears as ttyUSB0 (USB "
+                 "serial adapter) or ttyACM0 (board with its own USB), then choose it.");
+  return missing + (de ? ". Eine der gefundenen Schnittstellen wählen: " : ". Choose one of the ports found: ") +
+         Join(ports) + ".";
 }
 
-std::string BusyHint(const std::string &path, const TOpenHintSources &sources) {
+std::string BusyHint(const std::string &path, const TOpenHintSources &sources, bool de) {
   const std::vector<TDeviceHolder> holders =
       sources.FindHolders ? sources.FindHolders(path) : std::vector<TDeviceHolder>{};
-  if (holders.empty())
-    return path + " is in use by another program. Close it there, then connect again.";
   std::vector<std::string> names;
   for (const TDeviceHolder &h : holders)
     names.push_back(h.Name + " (pid " + std::to_string(h.Pid) + ")");
-  return path + " is in use by " + Join(names) + ". Close it there, then connect again.";
+  if (de)
+    return path + " wird von " + (holders.empty() ? "einem anderen Programm" : Join(names)) +
+           " benutzt. Dort schließen, dann neu verbinden.";
+  return path + " is in use by " + (holders.empty() ? "another program" : Join(names)) +
+         ". Close it there, then connect again.";
 }
 
-std::string AccessDeniedHint(const std::string &path, const TOpenHintSources &sources) {
+std::string AccessDeniedHint(const std::string &path, const TOpenHintSources &sources, bool de) {
   TDeviceAccess access;
   if (!sources.InspectAccess || !sources.InspectAccess(path, access))
-    return DialoutHint;
+    return GroupHint("dialout", de);
   if (access.PseudoTerminal && !access.OwnerIsMe)
-    return path + " is a pseudo-terminal of user " + access.Owner + ": only that user can open it.";
-  if (access.GroupMayReadWrite && !access.InGroup) {
-    if (access.Group == "dialout")
-      return DialoutHint;
-    return "Add your user to the '" + access.Group + "' group (sudo usermod -aG " + access.Group +
-           " $USER) and log in again.";
-  }
+    return de ? path + " ist ein Pseudo-Terminal des Benutzers " + access.Owner + ": nur dieser kann es öffnen."
+              : path + " is a pseudo-terminal of user " + access.Owner + ": only that user can open it.";
+  if (access.GroupMayReadWrite && !access.InGroup)
+    return GroupHint(access.Group, de);
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", access.Mode);
+  if (de)
+    return path + " darf dieser Benutzer nicht öffnen (Besitzer " + access.Owner + ", Gruppe " + access.Group +
+           ", Modus " + mode + ").";
   return path + " may not be opened by this user (owner " + access.Owner + ", group " + access.Group + ", mode " +
          mode + ").";
 }
@@ -78,22 +86,24 @@ TOpenHintSources SystemOpenHintSources() {
   return sources;
 }
 
-std::string OpenFailureHint(const std::string &port, int error, const TOpenHintSources &sources) {
+std::string OpenFailureHint(const std::string &port, int error, const TOpenHintSources &sources, TWording wording) {
+  const bool de = wording == TWording::German;
   const std::string path = ResolveSerialDeviceName(port);
   switch (error) {
   case ENOENT:
   case ENOTDIR:
-    return MissingHint(port, path, sources);
+    return MissingHint(port, path, sources, de);
   case EBUSY:
-    return BusyHint(path, sources);
+    return BusyHint(path, sources, de);
   case EACCES:
   case EPERM:
-    return AccessDeniedHint(path, sources);
+    return AccessDeniedHint(path, sources, de);
   case ENOTTY:
-    return path + " is not a serial port.";
+    return path + (de ? " ist keine serielle Schnittstelle." : " is not a serial port.");
   case EISDIR:
-    return path + " is a directory, not a serial port.";
+    return path + (de ? " ist ein Ordner, keine serielle Schnittstelle." : " is a directory, not a serial port.");
   default:
-    return path + " could not be opened: " + std::error_code(error, std::generic_category()).message() + ".";
+    return path + (de ? " ließ sich nicht öffnen: " : " could not be opened: ") +
+           std::error_code(error, std::generic_category()).message() + ".";
   }
 }

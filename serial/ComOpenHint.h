@@ -1,6 +1,7 @@
 #pragma once
 // The second line of "Unable to open com port (Error: n)": what went wrong with this port, in
 // words, and what the user can do about it.
+#include "platform/FormatSettings.h"
 #include "tty/PortDiagnosis.h"
 
 #include <functional>
@@ -17,6 +18,8 @@ struct TOpenHintSources {
 // The machine's own ports, /proc and the device's permissions.
 TOpenHintSources SystemOpenHintSources();
 
-// `port` as the user named it ("COM10", "ttyUSB0", "/dev/pts/3"); `error` the errno of the open.
+// `port` as the user named it ("COM10", "ttyUSB0", "/dev/pts/3"); `error` the errno of the open;
+// in the command line's English or the window's German.
 std::string OpenFailureHint(const std::string &port, int error,
-                            const TOpenHintSources &sources = SystemOpenHintSources());
+                            const TOpenHintSources &sources = SystemOpenHintSources(),
+                            TWording wording = TWording::English);

@@ -165,7 +165,7 @@ void TCustomComPort::OpenDevice() {
   std::shared_ptr<TSerialDevice> device = factory();
   const int error = device ? device->Open(FPort) : ENODEV;
   if (error) {
-    ReportPortError(CE_OpenFailed + 1, error, OpenFailureHint(FPort, error));
+    ReportPortError(CE_OpenFailed + 1, error, OpenFailureHint(FPort, error, SystemOpenHintSources(), FHintWording));
     return;
   }
   std::lock_guard lock(FDeviceMutex);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/Events.h"
+#include "platform/FormatSettings.h"
 #include "tty/SerialDevice.h"
 #include "tty/WinComm.h"
 #include "serial/ComLink.h"
@@ -361,6 +362,10 @@ public:
   const std::string &Port() const { return FPort; }
   // Compared case-sensitively; on an open port the change closes it and opens the new name.
   void SetPort(const std::string &value);
+  // The language of the failure messages' second lines (what went wrong, what to do): English
+  // for the command line, German for the window.
+  TWording HintWording() const { return FHintWording; }
+  void SetHintWording(TWording value) { FHintWording = value; }
   TBaudRate BaudRate() const { return FBaudRate; }
   void SetBaudRate(TBaudRate value);
   int32_t CustomBaudRate() const { return FCustomBaudRate; }
@@ -522,6 +527,7 @@ private:
   std::shared_ptr<TSerialDevice> FDevice;
 
   std::string FPort = "COM1";
+  TWording FHintWording = TWording::English;
   TBaudRate FBaudRate = br9600;
   int32_t FCustomBaudRate = 9600;
   TDataBits FDataBits = dbEight;

@@ -400,7 +400,7 @@ void TCustomComPort::ApplyLineSettings() {
     return;
   if (const auto device = Device())
     if (const int error = device->SetCommState(BuildDcb()))
-      ReportPortError(CE_SetStateFailed + 1, error, LineSettingsHint(FPort, device->RefusedSettings()));
+      ReportPortError(CE_SetStateFailed + 1, error, LineSettingsHint(FPort, device->RefusedSettings(), FHintWording));
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {

@@ -339,5 +339,5 @@ void TCustomComPort::ThreadEnded(uint64_t session, int error) {
   if (OnHangup)
     RunGuarded([&] { OnHangup(this, error, report, waiting); });
   if (report)
-    RunGuarded([&] { ReportPortError(CE_ReadFailed + 1, error, HangupHint(FPort, waiting)); });
+    RunGuarded([&] { ReportPortError(CE_ReadFailed + 1, error, HangupHint(FPort, waiting, FHintWording)); });
 }

@@ -154,6 +154,8 @@ int main(int argc, char **argv) {
                                                                        .absoluteFilePath()
                                                                        .toStdString();
   TFormMain form(nullptr, settingsFile);
+  // Without a window to show them, the port's failures go to stderr, which speaks English.
+  if (!cl.Screenshot.empty()) form.ComPort1->SetHintWording(TWording::English);
   // A picture of the window is no reason to change the settings.
   if (!cl.Screenshot.empty()) form.AppIniFileStorage1->FlushOnDestroy = false;
   // Logout, shutdown and Ctrl-C close the window as the user would, so the run's settings are kept,

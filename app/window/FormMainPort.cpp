@@ -133,6 +133,7 @@ void TFormMain::UsePort(const std::string &name, int32_t bitsPerSecond) {
 void TFormMain::BuildSerialComponents() {
   ComPort1 = new TComPort(this);
   ComPort1->setObjectName(QStringLiteral("ComPort1"));
+  ComPort1->SetHintWording(TWording::German); // its failures are shown in the window
   ComPort1->BeginLoading();
   ComPort1->SetPort("COM10");
   ComPort1->SetBaudRate(br19200);

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <regex>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -60,6 +61,15 @@ TEST(OpenFailureHint, saysWhatIsWrongAndWhatToDo) {
       return c.Access.has_value();
     };
     EXPECT_EQ(OpenFailureHint(c.Port, c.Error, fake), c.Expected) << c.Port << " " << c.Error;
+    // The window's German says the same facts: the device and whoever holds it.
+    const std::string german = OpenFailureHint(c.Port, c.Error, fake, TWording::German);
+    EXPECT_NE(german, c.Expected);
+    const std::regex named(R"(/dev/[A-Za-z0-9]+(/[0-9]+)?|'[a-z]+'|[a-z]+ \(pid [0-9]+\)|ttyACM0|ttyUSB0)");
+    for (auto m = std::sregex_iterator(c.Expected.begin(), c.Expected.end(), named); m != std::sregex_iterator(); ++m) {
+      std::string name = m->str();
+      if (name.front() == '\'') name = name.substr(1, name.size() - 2);
+      EXPECT_NE(german.find(name), std::string::npos) << name << " in " << german;
+    }
   }
 }
 

@@ -77,7 +77,7 @@ TEST_F(FormMainReconnectTest, replugBringsTheValuesBackWithoutAClickAndShowsTheL
   // Once, with what happened and that the port opens again by itself.
   ASSERT_EQ(Shown.size(), 1u);
   EXPECT_EQ(Shown[0].substr(0, Shown[0].find('\n')), "ReadFile function failed (Error: 5)");
-  EXPECT_NE(Shown[0].find("opens the port again when it is back"), std::string::npos) << Shown[0];
+  EXPECT_NE(Shown[0].find("öffnet die Schnittstelle wieder, sobald es zurück ist"), std::string::npos) << Shown[0];
   EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false}));
 }
 

@@ -257,9 +257,9 @@ TEST_F(FormMainSerialTest, connectOnAFreshStartShowsTheMissingPortAndStaysClosed
     // What to do follows: the ports that do exist, or how a board shows up.
     std::vector<std::string> ports;
     ListSerialPorts(ports);
-    std::string choice = "There is no port COM10 (/dev/COM10)";
+    std::string choice = "Es gibt keine Schnittstelle COM10 (/dev/COM10)";
     for (size_t i = 0; i < ports.size(); ++i)
-      choice += (i == 0 ? ". Choose one of the ports found: " : ", ") + ports[i];
+      choice += (i == 0 ? ". Eine der gefundenen Schnittstellen wählen: " : ", ") + ports[i];
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_EQ(Shown[0].rfind("Unable to open com port (Error: 2)\n" + choice, 0), 0u) << Shown[0];
     EXPECT_FALSE(Form->ComPort1->Connected());
@@ -329,7 +329,7 @@ TEST_F(FormMainSerialTest, hangupClosesThePortTurnsTheLampOffAndIsShownOnce) {
   ASSERT_TRUE(testsupport::RunLoopUntil([&] { return !Shown.empty(); }));
   ASSERT_EQ(Shown.size(), 1u);
   EXPECT_EQ(Shown[0].substr(0, Shown[0].find('\n')), "ReadFile function failed (Error: 5)");
-  EXPECT_NE(Shown[0].find(" went away "), std::string::npos) << Shown[0];
+  EXPECT_NE(Shown[0].find(" ist weg "), std::string::npos) << Shown[0]; // the window's German
   EXPECT_EQ(Form->ComLed2->State(), lsOff);
   EXPECT_FALSE(Form->WaitingForDevice()); // a pty's number is not the device: never waited for
 
