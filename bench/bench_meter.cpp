@@ -22,6 +22,7 @@
 #include "app/window/FormMain.h"
 #include "instruments/AnVMeter.h"
 #include "platform/FramePacer.h"
+#include "bench/BenchMain.h"
 
 namespace {
 
@@ -211,11 +212,4 @@ BENCHMARK(StreamFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char **argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return RunWidgetBenchmarks(argc, argv); }

@@ -119,9 +119,9 @@ struct TCounter {
   }
 };
 
-// Hands `rate` values a second to `link` (or to nobody) in 1 ms batches for `secs` seconds;
-// returns this process's CPU seconds over the run.
-double Pace(TBrokerLink *link, double rate, double secs) {
+// Hands `rate` values a second to each of `links` (none: to nobody) in 1 ms batches for `secs`
+// seconds; returns this process's CPU seconds over the run.
+double Pace(const std::vector<TBrokerLink *> &links, double rate, double secs) {
   const std::int64_t count = std::int64_t(rate * secs);
   const double cpu0 = CpuSeconds();
   const std::int64_t start = NowNs();
@@ -136,9 +136,9 @@ double Pace(TBrokerLink *link, double rate, double secs) {
     const auto due = std::min(count, std::int64_t(double(tick) * rate / 1000.0));
     for (; seq < due; ++seq) {
       const int n = std::snprintf(text, sizeof text, "%lld.5", (long long)(seq % 100000));
-      if (link) link->Value(int(seq % 10) + 1, std::string_view(text, size_t(n)));
+      for (TBrokerLink *l : links) l->Value(int(seq % 10) + 1, std::string_view(text, size_t(n)));
     }
-    if (link) link->Flush();
+    for (TBrokerLink *l : links) l->Flush();
   }
   return CpuSeconds() - cpu0;
 }
@@ -152,11 +152,11 @@ int Link(double rate, double secs, int qos) {
   s.Url = *ParseBrokerUrl(broker.Url(), nullptr);
   s.Prefix = "bench/link";
   s.Qos = qos;
-  const double idle = Pace(nullptr, rate, secs);
+  const double idle = Pace({}, rate, secs);
   TBrokerLink link(s);
   link.Start();
   while (link.Counts().State != TBrokerState::Connected) usleep(1000);
-  const double busy = Pace(&link, rate, secs);
+  const double busy = Pace({&link}, rate, secs);
   const std::int64_t expected = std::int64_t(rate * secs);
   const std::int64_t got = counter.WaitFor(expected);
   const TBrokerCounts c = link.Counts();
@@ -357,21 +357,9 @@ int Fanout(int publishers, double rate, int panels, double secs) {
   const std::int64_t count = std::int64_t(rate * secs);
   const double b0 = ProcessCpu(broker.Pid()), c0 = CpuSeconds();
   const std::int64_t start = NowNs();
-  char text[32];
-  std::int64_t seq = 0;
-  for (std::int64_t tick = 1; seq < count; ++tick) {
-    const std::int64_t wait = start + tick * 1000000 - NowNs();
-    if (wait > 0) {
-      timespec ts{time_t(wait / 1000000000), long(wait % 1000000000)};
-      nanosleep(&ts, nullptr);
-    }
-    const auto due = std::min(count, std::int64_t(double(tick) * rate / 1000.0));
-    for (; seq < due; ++seq) {
-      const int n = std::snprintf(text, sizeof text, "%lld.5", (long long)(seq % 100000));
-      for (auto &l : links) l->Value(int(seq % 10) + 1, std::string_view(text, size_t(n)));
-    }
-    for (auto &l : links) l->Flush();
-  }
+  std::vector<TBrokerLink *> publishing;
+  for (auto &l : links) publishing.push_back(l.get());
+  Pace(publishing, rate, secs);
   const double sending = (NowNs() - start) / 1e9;
   std::int64_t missed = 0;
   for (TCounter &c : counters) missed += count * publishers - c.WaitFor(count * publishers);

@@ -1,14 +1,13 @@
 // Measurement handler plus value update per record: one meter, and ten meters round-robin.
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include <QApplication>
 #include <benchmark/benchmark.h>
 
 #include "app/window/FormMain.h"
 #include "app/records/MeasurementProtocol.h"
 #include "instruments/AnVMeter.h"
+#include "bench/BenchMain.h"
 
 namespace {
 
@@ -44,11 +43,4 @@ BENCHMARK(ParseOnly);
 
 } // namespace
 
-int main(int argc, char **argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return RunWidgetBenchmarks(argc, argv); }

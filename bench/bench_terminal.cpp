@@ -16,6 +16,7 @@
 #include <benchmark/benchmark.h>
 
 #include "serial/ComTerminal.h"
+#include "bench/BenchMain.h"
 
 namespace {
 
@@ -141,11 +142,4 @@ BENCHMARK(TerminalFloodShown)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->It
 
 } // namespace
 
-int main(int argc, char **argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return RunWidgetBenchmarks(argc, argv); }

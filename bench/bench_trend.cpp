@@ -23,6 +23,7 @@
 #include "app/window/FormMain.h"
 #include "instruments/AnTrend.h"
 #include "instruments/AnVMeter.h"
+#include "bench/BenchMain.h"
 
 namespace {
 
@@ -219,11 +220,4 @@ BENCHMARK(FourChartsCpu)->Arg(1000)->Arg(37500)->Iterations(1)->Unit(benchmark::
 
 } // namespace
 
-int main(int argc, char **argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return RunWidgetBenchmarks(argc, argv); }

@@ -19,6 +19,7 @@
 
 #include "instruments/TrendGeometry.h"
 #include "instruments/TrendHistory.h"
+#include "bench/BenchMain.h"
 
 namespace {
 
@@ -102,11 +103,4 @@ BENCHMARK(QtChartsFrame)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char **argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return RunWidgetBenchmarks(argc, argv); }
